@@ -1,0 +1,342 @@
+#include "cli/ImageFile.h"
+
+#include <unistd.h>
+
+#include <OpenImageIO/imageio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "cli/Depth16.h"
+#include "cli/ExitCodes.h"
+#include "host/HostTypes.h"
+
+namespace fs = std::filesystem;
+using OIIO::ImageInput;
+using OIIO::ImageOutput;
+using OIIO::ImageSpec;
+using OIIO::TypeDesc;
+
+namespace kcli {
+
+const char* depthName(Depth d) {
+    switch (d) {
+        case Depth::U8: return "8-bit";
+        case Depth::U16: return "16-bit";
+        default: return "32-bit float";
+    }
+}
+
+std::size_t pixelBytes(Depth d) {
+    switch (d) {
+        case Depth::U8: return sizeof(PF_Pixel);
+        case Depth::U16: return sizeof(PF_Pixel16);
+        default: return sizeof(PF_PixelFloat);
+    }
+}
+
+namespace {
+
+// The host's worlds address rows with a 32-bit byte count, and a frame this
+// size already needs gigabytes; anything beyond is a corrupt or hostile
+// header, not footage.
+constexpr long long MAX_PIXELS = 1LL << 28;
+
+// OIIO's messages can span lines; the tool's errors are one line each.
+std::string oneLine(std::string s) {
+    for (char& c : s)
+        if (c == '\n' || c == '\r') c = ' ';
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s.empty() ? "unknown error" : s;
+}
+
+TypeDesc typeOf(Depth d) {
+    switch (d) {
+        case Depth::U8: return TypeDesc::UINT8;
+        case Depth::U16: return TypeDesc::UINT16;
+        default: return TypeDesc::FLOAT;
+    }
+}
+
+Depth depthOf(const TypeDesc& t) {
+    if (t == TypeDesc::UINT8 || t == TypeDesc::INT8) return Depth::U8;
+    if (t == TypeDesc::UINT16 || t == TypeDesc::INT16) return Depth::U16;
+    return Depth::F32;
+}
+
+void checkReadable(const std::string& path) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    if (!fs::exists(st)) throw Failure(EXIT_BAD_INPUT, path + ": no such file");
+    if (fs::is_directory(st)) throw Failure(EXIT_BAD_INPUT, path + ": is a folder, not an image");
+    if (::access(path.c_str(), R_OK) != 0)
+        throw Failure(EXIT_IO, path + ": cannot be read: " + std::strerror(errno));
+    if (fs::is_regular_file(st) && fs::file_size(path, ec) == 0 && !ec)
+        throw Failure(EXIT_BAD_INPUT, path + ": is empty");
+}
+
+std::unique_ptr<ImageInput> openInput(const std::string& path) {
+    checkReadable(path);
+    // PNG and TIFF readers would otherwise premultiply colour by alpha.
+    ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    auto in = ImageInput::open(path, &config);
+    if (!in)
+        throw Failure(EXIT_BAD_INPUT,
+                      path + ": not a readable image (" + oneLine(OIIO::geterror()) + ")");
+    return in;
+}
+
+struct ChannelMap {
+    int red = -1, green = -1, blue = -1, alpha = -1;
+};
+
+ChannelMap mapChannels(const std::string& path, const ImageSpec& spec) {
+    ChannelMap m;
+    auto find = [&](const char* name) {
+        for (int i = 0; i < spec.nchannels; ++i)
+            if (i < static_cast<int>(spec.channelnames.size()) && spec.channelnames[i] == name)
+                return i;
+        return -1;
+    };
+    m.red = find("R");
+    m.green = find("G");
+    m.blue = find("B");
+    if (m.red >= 0 && m.green >= 0 && m.blue >= 0) {
+        m.alpha = find("A");
+        if (m.alpha < 0 && spec.alpha_channel >= 0 && spec.alpha_channel != m.red &&
+            spec.alpha_channel != m.green && spec.alpha_channel != m.blue)
+            m.alpha = spec.alpha_channel;
+        return m;
+    }
+    if (spec.nchannels == 3 || spec.nchannels == 4) {
+        m = {0, 1, 2, spec.nchannels == 4 ? 3 : -1};
+        return m;
+    }
+    std::string names;
+    for (const std::string& n : spec.channelnames) names += (names.empty() ? "" : ",") + n;
+    throw Failure(EXIT_BAD_INPUT, path + ": unsupported channel layout, " +
+                                      std::to_string(spec.nchannels) + " channels (" + names +
+                                      "); expected RGB or RGBA");
+}
+
+void checkSpec(const std::string& path, const ImageSpec& spec) {
+    if (spec.deep) throw Failure(EXIT_BAD_INPUT, path + ": deep images are not supported");
+    if (spec.width <= 0 || spec.height <= 0)
+        throw Failure(EXIT_BAD_INPUT, path + ": has no pixels (" + std::to_string(spec.width) +
+                                          "x" + std::to_string(spec.height) + ")");
+    if (static_cast<long long>(spec.width) * spec.height > MAX_PIXELS ||
+        spec.nchannels > 64 || spec.depth > 1)
+        throw Failure(EXIT_BAD_INPUT, path + ": declares an image too large to key (" +
+                                          std::to_string(spec.width) + "x" +
+                                          std::to_string(spec.height) + ")");
+}
+
+template <typename T, typename Convert>
+void toHost(const std::vector<T>& file, int nch, const ChannelMap& m, T opaque, Convert convert,
+            HostImage& out) {
+    const std::size_t n = static_cast<std::size_t>(out.width) * out.height;
+    T* dst = reinterpret_cast<T*>(out.pixels.data());
+    for (std::size_t i = 0; i < n; ++i) {
+        const T* src = &file[i * nch];
+        dst[4 * i + 0] = m.alpha >= 0 ? convert(src[m.alpha]) : opaque;
+        dst[4 * i + 1] = convert(src[m.red]);
+        dst[4 * i + 2] = convert(src[m.green]);
+        dst[4 * i + 3] = convert(src[m.blue]);
+    }
+}
+
+template <typename T>
+std::vector<T> readPixels(const std::string& path, ImageInput& in, Depth depth) {
+    const ImageSpec& spec = in.spec();
+    std::vector<T> buf(static_cast<std::size_t>(spec.width) * spec.height * spec.nchannels);
+    if (!in.read_image(0, 0, 0, spec.nchannels, typeOf(depth), buf.data()))
+        throw Failure(EXIT_BAD_INPUT,
+                      path + ": corrupt or truncated image (" + oneLine(in.geterror()) + ")");
+    return buf;
+}
+
+// The path of the file being written, for the interrupt handler. Plain
+// storage that a signal handler may read; `g_tempActive` guards it.
+char g_tempPath[4096];
+volatile std::sig_atomic_t g_tempActive = 0;
+
+extern "C" void removeTempAndDie(int sig) {
+    if (g_tempActive) ::unlink(g_tempPath);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+class TempFile {
+public:
+    explicit TempFile(const std::string& finalPath) {
+        const fs::path p(finalPath);
+        const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
+        // Hidden, in the same folder so the rename cannot cross file systems.
+        path_ = (dir / ("." + p.filename().string() + "." + std::to_string(::getpid()) +
+                        ".kestrelumen-tmp"))
+                    .string();
+        if (path_.size() < sizeof g_tempPath) {
+            std::memcpy(g_tempPath, path_.c_str(), path_.size() + 1);
+            g_tempActive = 1;
+        }
+    }
+    ~TempFile() {
+        if (!committed_) ::unlink(path_.c_str());
+        g_tempActive = 0;
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    const std::string& path() const { return path_; }
+    void commitAs(const std::string& finalPath) {
+        std::error_code ec;
+        fs::rename(path_, finalPath, ec);
+        if (ec) throw Failure(EXIT_IO, finalPath + ": cannot be written: " + ec.message());
+        committed_ = true;
+    }
+
+private:
+    std::string path_;
+    bool committed_ = false;
+};
+
+std::string formatName(const std::string& path) {
+    auto out = ImageOutput::create(path);
+    if (!out) {
+        OIIO::geterror();  // clear it
+        throw Failure(EXIT_BAD_INPUT,
+                      path + ": no image format is known for this file name "
+                             "(use .png, .tif, .exr, ...)");
+    }
+    return out->format_name();
+}
+
+}  // namespace
+
+FileInfo probeImage(const std::string& path) {
+    auto in = openInput(path);
+    const ImageSpec& spec = in->spec();
+    checkSpec(path, spec);
+    const ChannelMap m = mapChannels(path, spec);
+    FileInfo info;
+    info.width = spec.width;
+    info.height = spec.height;
+    info.depth = depthOf(spec.format);
+    info.hasAlpha = m.alpha >= 0;
+    return info;
+}
+
+HostImage readImage(const std::string& path, std::optional<Depth> depth) {
+    auto in = openInput(path);
+    const ImageSpec spec = in->spec();
+    checkSpec(path, spec);
+    const ChannelMap m = mapChannels(path, spec);
+
+    HostImage img;
+    img.width = spec.width;
+    img.height = spec.height;
+    img.depth = depth ? *depth : depthOf(spec.format);
+    img.pixels.resize(img.rowBytes() * static_cast<std::size_t>(img.height));
+    switch (img.depth) {
+        case Depth::U8:
+            toHost(readPixels<uint8_t>(path, *in, img.depth), spec.nchannels, m, uint8_t{255},
+                   [](uint8_t v) { return v; }, img);
+            break;
+        case Depth::U16:
+            toHost(readPixels<uint16_t>(path, *in, img.depth), spec.nchannels, m,
+                   uint16_t{32768}, fileToHost16, img);
+            break;
+        case Depth::F32:
+            toHost(readPixels<float>(path, *in, img.depth), spec.nchannels, m, 1.0f,
+                   [](float v) { return v; }, img);
+            break;
+    }
+    in->close();
+    return img;
+}
+
+void checkOutputPath(const std::string& path, bool needsAlpha) {
+    std::error_code ec;
+    const fs::path p(path);
+    if (fs::is_directory(p, ec)) throw Failure(EXIT_BAD_INPUT, path + ": is a folder");
+    const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
+    if (!fs::is_directory(dir, ec))
+        throw Failure(EXIT_BAD_INPUT, path + ": folder '" + dir.string() + "' does not exist");
+    const std::string format = formatName(path);
+    if (needsAlpha) {
+        auto out = ImageOutput::create(path);
+        if (!out->supports("alpha"))
+            throw Failure(EXIT_BAD_INPUT,
+                          path + ": the " + format +
+                              " format cannot hold alpha; write .png, .tif or .exr, or choose "
+                              "--view alpha or --view spill");
+    }
+}
+
+void writeImage(const std::string& path, const HostImage& img, std::string* warning) {
+    auto out = ImageOutput::create(path);
+    if (!out) throw Failure(EXIT_BAD_INPUT, path + ": no image format is known for this file name");
+    const bool alpha = out->supports("alpha");
+    const int nch = alpha ? 4 : 3;
+    const TypeDesc type = typeOf(img.depth);
+    ImageSpec spec(img.width, img.height, nch, type);
+    spec.channelnames = alpha ? std::vector<std::string>{"R", "G", "B", "A"}
+                              : std::vector<std::string>{"R", "G", "B"};
+    spec.alpha_channel = alpha ? 3 : -1;
+    // The pixels are stored as they are; without this the PNG and TIFF
+    // writers would treat colour as premultiplied and divide it by alpha.
+    spec.attribute("oiio:UnassociatedAlpha", 1);
+
+    const std::size_t n = static_cast<std::size_t>(img.width) * img.height;
+    std::vector<unsigned char> buf(n * nch * type.size());
+    auto fromHost = [&](auto* dst, const auto* src, auto convert) {
+        for (std::size_t i = 0; i < n; ++i) {
+            dst[i * nch + 0] = convert(src[4 * i + 1]);
+            dst[i * nch + 1] = convert(src[4 * i + 2]);
+            dst[i * nch + 2] = convert(src[4 * i + 3]);
+            if (alpha) dst[i * nch + 3] = convert(src[4 * i + 0]);
+        }
+    };
+    switch (img.depth) {
+        case Depth::U8:
+            fromHost(reinterpret_cast<uint8_t*>(buf.data()),
+                     reinterpret_cast<const uint8_t*>(img.pixels.data()), [](uint8_t v) { return v; });
+            break;
+        case Depth::U16:
+            fromHost(reinterpret_cast<uint16_t*>(buf.data()),
+                     reinterpret_cast<const uint16_t*>(img.pixels.data()), hostToFile16);
+            break;
+        case Depth::F32:
+            fromHost(reinterpret_cast<float*>(buf.data()),
+                     reinterpret_cast<const float*>(img.pixels.data()), [](float v) { return v; });
+            break;
+    }
+
+    TempFile temp(path);
+    auto fail = [&](const std::string& what) {
+        std::string msg = oneLine(out->geterror());
+        out.reset();  // closes the file before the temporary is removed
+        throw Failure(EXIT_IO, path + ": cannot be written: " + what + " (" + msg + ")");
+    };
+    if (!out->open(temp.path(), spec)) fail("open failed");
+    if (warning && out->spec().format != type)
+        *warning = path + ": the " + std::string(out->format_name()) + " format stores " +
+                   out->spec().format.c_str() + ", not " + type.c_str() + "; values were converted";
+    if (!out->write_image(type, buf.data())) fail("write failed");
+    if (!out->close()) fail("close failed");
+    temp.commitAs(path);
+}
+
+void installInterruptCleanup() {
+    std::signal(SIGINT, removeTempAndDie);
+    std::signal(SIGTERM, removeTempAndDie);
+    std::signal(SIGHUP, removeTempAndDie);
+}
+
+}  // namespace kcli

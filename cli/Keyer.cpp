@@ -1,0 +1,220 @@
+#include "cli/Keyer.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "cli/ExitCodes.h"
+#include "cli/Text.h"
+#include "host/HostConstants.h"
+#include "refhost/RefHost.h"
+
+namespace fs = std::filesystem;
+
+namespace kcli {
+namespace {
+
+// Parameters are found by the identifiers the host keeps them under in its
+// projects, so the tool does not depend on their order.
+constexpr A_long ID_KEY_COLOR = 9897;
+constexpr A_long ID_CHOKE_TRANSPARENT = 4120;
+constexpr A_long ID_CHOKE_OPAQUE = 4121;
+constexpr A_long ID_SPILL_AMOUNT = 2406;
+constexpr A_long ID_SPILL_SIZE = 367;
+constexpr A_long ID_VIEW = 2958;
+
+#if defined(_WIN32)
+constexpr char PLUGIN_FILE[] = "Kestrelumen.aex";
+#else
+constexpr char PLUGIN_FILE[] = "Kestrelumen.so";
+#endif
+
+refhost::Depth hostDepth(Depth d) {
+    switch (d) {
+        case Depth::U8: return refhost::Depth::Eight;
+        case Depth::U16: return refhost::Depth::Sixteen;
+        default: return refhost::Depth::Float;
+    }
+}
+
+std::string fixed(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", v);
+    return buf;
+}
+
+}  // namespace
+
+std::string defaultPluginPath() {
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) return std::string("plugin/") + PLUGIN_FILE;
+    const fs::path besideBuild = exe.parent_path().parent_path() / "plugin" / PLUGIN_FILE;
+    if (fs::exists(besideBuild, ec)) return besideBuild.string();
+    const fs::path beside = exe.parent_path() / PLUGIN_FILE;
+    if (fs::exists(beside, ec)) return beside.string();
+    return besideBuild.string();
+}
+
+struct Keyer::Impl {
+    std::string path;
+    refhost::PluginLibrary library;
+    std::unique_ptr<refhost::Host> host;
+    Description description;
+    int paramIndex[6] = {};  // colour, four sliders, view
+
+    Impl(const std::string& p, refhost::PluginLibrary lib)
+        : path(p), library(std::move(lib)) {}
+
+    [[noreturn]] void fail(const char* what, const refhost::CommandResult& r) const {
+        std::string msg = path + ": " + what + " failed";
+        if (r.exceptionEscaped) msg += ": an exception escaped the entry point";
+        msg += " (error " + std::to_string(r.err) + ")";
+        if (r.displaysError()) msg += ": " + gbkToUtf8(r.message());
+        throw Failure(EXIT_PLUGIN, msg);
+    }
+
+    // The reference host keeps books of what the plug-in borrows; a plug-in
+    // that does not give everything back still renders, but the user hears.
+    void reportImbalances(const char* what, const std::vector<std::string>& imbalances) const {
+        for (const std::string& line : imbalances)
+            std::fprintf(stderr, "kestrelumen: warning: %s: %s left unbalanced: %s\n",
+                         path.c_str(), what, line.c_str());
+    }
+
+    void check(const char* what, const refhost::CommandResult& r) const {
+        if (r.err != PF_Err_NONE || r.exceptionEscaped) fail(what, r);
+        reportImbalances(what, r.imbalances);
+        for (const std::string& w : r.warnings)
+            std::fprintf(stderr, "kestrelumen: warning: %s: %s\n", path.c_str(), w.c_str());
+    }
+
+    int findParam(A_long id, PF_ParamType type, const char* what) const {
+        for (const refhost::ParamInfo& p : host->params())
+            if (p.index > 0 && p.id == id) {
+                if (p.type != type)
+                    throw Failure(EXIT_PLUGIN, path + ": the " + what + " parameter (id " +
+                                                   std::to_string(id) + ") has type " +
+                                                   std::to_string(p.type) + ", expected " +
+                                                   std::to_string(type));
+                return p.index;
+            }
+        throw Failure(EXIT_PLUGIN, path + ": declares no " + what + " parameter (id " +
+                                       std::to_string(id) + ")");
+    }
+};
+
+Keyer::Keyer(const std::string& pluginPath, int threads) {
+    std::error_code ec;
+    if (!fs::exists(pluginPath, ec))
+        throw Failure(EXIT_PLUGIN, pluginPath + ": no such plug-in (build it, or pass --plugin PATH)");
+    try {
+        impl_ = std::make_unique<Impl>(pluginPath, refhost::PluginLibrary::load(pluginPath));
+        refhost::HostOptions options;
+        options.threads = static_cast<unsigned>(threads > 0 ? threads : 0);
+        impl_->host = std::make_unique<refhost::Host>(impl_->library, options);
+    } catch (const refhost::Error& e) {
+        throw Failure(EXIT_PLUGIN, std::string("cannot load the plug-in: ") + e.what());
+    }
+    refhost::Host& host = *impl_->host;
+    Description& d = impl_->description;
+    d.registration = impl_->library.registrationResource();
+
+    impl_->check("About", host.about(d.aboutText));
+    const refhost::CommandResult setup = host.globalSetup();
+    impl_->check("global setup", setup);
+    d.version = setup.out.my_version;
+    d.outFlags = setup.out.out_flags;
+    d.outFlags2 = setup.out.out_flags2;
+    const refhost::CommandResult params = host.paramsSetup();
+    impl_->check("parameter setup", params);
+    d.numParams = params.out.num_params;
+
+    for (const refhost::ParamInfo& p : host.params()) {
+        ParamRow row;
+        row.index = p.index;
+        row.type = p.type;
+        row.id = p.id;
+        row.label = p.name;
+        const PF_ParamDef& def = p.definition;
+        switch (p.type) {
+            case PF_Param_COLOR: {
+                const PF_Pixel& c = def.u.cd.dephault;
+                char buf[64];
+                std::snprintf(buf, sizeof buf, "#%02x%02x%02x (alpha %d)", c.red, c.green, c.blue,
+                              c.alpha);
+                row.dephault = buf;
+                break;
+            }
+            case PF_Param_FLOAT_SLIDER:
+                row.range = fixed(def.u.fs_d.valid_min) + ".." + fixed(def.u.fs_d.valid_max);
+                row.dephault = fixed(def.u.fs_d.dephault);
+                break;
+            case PF_Param_POPUP:
+                row.range = "1.." + std::to_string(def.u.pd.num_choices);
+                row.dephault = std::to_string(def.u.pd.dephault);
+                row.choices = p.choices;
+                break;
+            default:
+                break;
+        }
+        d.params.push_back(row);
+    }
+}
+
+Keyer::~Keyer() = default;
+
+const Keyer::Description& Keyer::description() const { return impl_->description; }
+
+void Keyer::setControls(const Controls& c) {
+    Impl& k = *impl_;
+    refhost::Host& host = *k.host;
+    const int color = k.findParam(ID_KEY_COLOR, PF_Param_COLOR, "key colour");
+    const int chokeT = k.findParam(ID_CHOKE_TRANSPARENT, PF_Param_FLOAT_SLIDER, "choke toward transparent");
+    const int chokeO = k.findParam(ID_CHOKE_OPAQUE, PF_Param_FLOAT_SLIDER, "choke toward opaque");
+    const int amount = k.findParam(ID_SPILL_AMOUNT, PF_Param_FLOAT_SLIDER, "spill amount");
+    const int size = k.findParam(ID_SPILL_SIZE, PF_Param_FLOAT_SLIDER, "spill size");
+    const int view = k.findParam(ID_VIEW, PF_Param_POPUP, "view");
+    PF_Pixel key{};
+    key.alpha = 255;
+    key.red = c.key.red;
+    key.green = c.key.green;
+    key.blue = c.key.blue;
+    host.setColor(color, key);
+    host.setFloat(chokeT, c.choke_transparent);
+    host.setFloat(chokeO, c.choke_opaque);
+    host.setFloat(amount, c.spill_amount);
+    host.setFloat(size, c.spill_size);
+    host.setPopup(view, c.view);
+}
+
+HostImage Keyer::render(const HostImage& in, int frame) {
+    Impl& k = *impl_;
+    const refhost::Depth depth = hostDepth(in.depth);
+    refhost::World src(depth, in.width, in.height);
+    refhost::World dst(depth, in.width, in.height);
+    const std::size_t rowBytes = in.rowBytes();
+    for (int y = 0; y < in.height; ++y) std::memcpy(src.rowBytes(y), in.row(y), rowBytes);
+
+    k.host->setTime(frame, 1, 24);
+    const refhost::FrameResult r = k.host->renderFrame(src, dst);
+    if (r.preRender.err != PF_Err_NONE || r.preRender.exceptionEscaped)
+        k.fail("pre-render", r.preRender);
+    if (!r.render) throw Failure(EXIT_PLUGIN, k.path + ": render did not run");
+    k.check("render", *r.render);
+    k.reportImbalances("pre-render", r.preRender.imbalances);
+
+    HostImage out;
+    out.width = in.width;
+    out.height = in.height;
+    out.depth = in.depth;
+    out.pixels.resize(in.pixels.size());
+    for (int y = 0; y < in.height; ++y) std::memcpy(out.row(y), dst.rowBytes(y), rowBytes);
+    return out;
+}
+
+}  // namespace kcli

@@ -1,0 +1,140 @@
+#include "cli/RenderCommand.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "cli/ExitCodes.h"
+#include "cli/Keyer.h"
+#include "cli/Progress.h"
+#include "cli/Sequence.h"
+
+namespace fs = std::filesystem;
+
+namespace kcli {
+namespace {
+
+// The same file under two spellings must compare equal, whether or not the
+// output exists yet.
+std::string identity(const std::string& path) {
+    std::error_code ec;
+    fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    return ec ? fs::absolute(path).lexically_normal().string() : p.string();
+}
+
+std::vector<int> chooseFrames(const FramePattern& in, const RenderOptions& o) {
+    if (!in.isSequence()) {
+        if (!o.frames.empty())
+            throw Failure(EXIT_BAD_INPUT, "--frames: '" + o.input +
+                                              "' has no frame-number placeholder (#### or %04d)");
+        return {0};
+    }
+    if (!o.frames.empty()) return parseFrameList(o.frames);
+    const std::vector<int> onDisk = in.framesOnDisk();
+    if (onDisk.empty()) throw Failure(EXIT_BAD_INPUT, o.input + ": no files match this sequence");
+    // From the first frame on disk to the last, so a gap is noticed rather
+    // than silently closed up.
+    std::vector<int> frames;
+    for (int f = onDisk.front(); f <= onDisk.back(); ++f) frames.push_back(f);
+    return frames;
+}
+
+std::string frameListText(const std::vector<int>& frames) {
+    std::string text;
+    for (std::size_t i = 0; i < frames.size() && i < 5; ++i)
+        text += (i ? ", " : "") + std::to_string(frames[i]);
+    if (frames.size() > 5) text += ", ... (" + std::to_string(frames.size()) + " in all)";
+    return text;
+}
+
+}  // namespace
+
+int runRender(const RenderOptions& o) {
+    const FramePattern in(o.input, "input");
+    const FramePattern out(o.output, "-o");
+    if (in.isSequence() != out.isSequence())
+        throw Failure(EXIT_BAD_INPUT,
+                      "-o: '" + o.output + "' and the input '" + o.input +
+                          "' must both name a sequence (with #### or %04d) or both a single file");
+
+    std::vector<int> frames = chooseFrames(in, o);
+
+    // Every frame is looked for before any work, so a sequence with a hole
+    // fails at once instead of after hours of rendering.
+    std::vector<int> missing;
+    std::vector<int> present;
+    for (int f : frames) {
+        std::error_code ec;
+        (fs::exists(in.path(f), ec) ? present : missing).push_back(f);
+    }
+    if (!missing.empty() && in.isSequence()) {
+        if (!o.skipMissing)
+            throw Failure(EXIT_BAD_INPUT,
+                          in.path(missing.front()) + ": frame " + std::to_string(missing.front()) +
+                              " of the sequence is missing (missing frames: " +
+                              frameListText(missing) + "); use --skip-missing to key the others");
+        if (present.empty())
+            throw Failure(EXIT_BAD_INPUT, o.input + ": none of the requested frames exist");
+        std::fprintf(stderr, "kestrelumen: warning: skipping %zu missing frame%s: %s\n",
+                     missing.size(), missing.size() == 1 ? "" : "s", frameListText(missing).c_str());
+        frames = present;
+    }
+
+    std::map<std::string, std::string> inputs;
+    for (int f : frames) inputs.emplace(identity(in.path(f)), in.path(f));
+    for (int f : frames) {
+        const auto hit = inputs.find(identity(out.path(f)));
+        if (hit != inputs.end())
+            throw Failure(EXIT_BAD_INPUT,
+                          "-o: '" + out.path(f) + "' would overwrite the input '" + hit->second + "'");
+    }
+
+    const int view = o.controls.view;
+    checkOutputPath(out.path(frames.front()), !isMatteView(view));
+
+    // The first frame decides depth and size for the whole sequence, as a
+    // host layer has one of each.
+    const FileInfo first = probeImage(in.path(frames.front()));
+    const Depth depth = o.depth ? *o.depth : first.depth;
+
+    const int threads =
+        o.threads > 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency());
+    Keyer keyer(o.plugin.empty() ? defaultPluginPath() : o.plugin, threads);
+    keyer.setControls(o.controls);
+
+    installInterruptCleanup();
+    Progress progress(static_cast<int>(frames.size()), in.isSequence() && !o.quiet);
+    for (int f : frames) {
+        const std::string src = in.path(f);
+        const HostImage image = readImage(src, depth);
+        if (image.width != first.width || image.height != first.height)
+            throw Failure(EXIT_BAD_INPUT,
+                          src + ": " + std::to_string(image.width) + "x" +
+                              std::to_string(image.height) + " differs from the sequence's " +
+                              std::to_string(first.width) + "x" + std::to_string(first.height));
+        const HostImage keyed = keyer.render(image, f);
+        std::string warning;
+        writeImage(out.path(f), keyed, &warning);
+        if (!warning.empty() && !o.quiet) progress.note("kestrelumen: warning: " + warning);
+        progress.frameDone(f);
+    }
+    progress.finish();
+
+    if (!o.quiet) {
+        if (in.isSequence())
+            std::printf("wrote %zu frames %s (%dx%d, %s, view %s)\n", frames.size(),
+                        o.output.c_str(), first.width, first.height, depthName(depth),
+                        viewName(view));
+        else
+            std::printf("wrote %s (%dx%d, %s, view %s)\n", o.output.c_str(), first.width,
+                        first.height, depthName(depth), viewName(view));
+    }
+    return EXIT_OK;
+}
+
+}  // namespace kcli

@@ -1,0 +1,133 @@
+// kestrelumen: keys image files with the Kestrelumen plug-in binary, exactly
+// as the host would render them, and describes the plug-in.
+#include <CLI/CLI.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <string>
+
+#include "cli/Controls.h"
+#include "cli/ExitCodes.h"
+#include "cli/Info.h"
+#include "cli/RenderCommand.h"
+
+using namespace kcli;
+
+namespace {
+
+// Written so that NaN is refused too.
+void checkUnit(const char* flag, double v) {
+    if (!(v >= 0.0 && v <= 1.0)) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%g", v);
+        throw Failure(EXIT_BAD_INPUT, std::string(flag) + ": " + buf + " is outside 0..1");
+    }
+}
+
+int run(int argc, char** argv) {
+    CLI::App app{"Keys green- and blue-screen images with the Kestrelumen plug-in.", "kestrelumen"};
+    app.footer(EXIT_CODES_HELP);
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "kestrelumen 1.1.0");
+
+    RenderOptions ro;
+    std::string key, view = "final", depth;
+    CLI::App* render = app.add_subcommand(
+        "render",
+        "Key IN and write OUT. IN may be a numbered sequence such as shot.####.exr or "
+        "shot.%04d.exr; OUT must then be one too.");
+    render->add_option("IN", ro.input, "Input image or sequence")->required();
+    render->add_option("-o,--output", ro.output, "Output image or sequence (.png, .tif, .exr)")
+        ->required();
+    render->add_option("-k,--key", key,
+                       "Key colour: #rrggbb, r,g,b in 0..1, or a name (green, blue, ...); "
+                       "default black, as the effect starts");
+    render->add_option("--choke-transparent", ro.controls.choke_transparent,
+                       "Choke toward transparent, 0..1: pushes partly transparent pixels to "
+                       "full transparency")
+        ->capture_default_str();
+    render->add_option("--choke-opaque", ro.controls.choke_opaque,
+                       "Choke toward opaque, 0..1: pushes partly transparent pixels to full "
+                       "opacity")
+        ->capture_default_str();
+    render->add_option("--spill-amount", ro.controls.spill_amount,
+                       "Spill suppression strength, 0..1")
+        ->capture_default_str();
+    render->add_option("--spill-size", ro.controls.spill_size,
+                       "Distance from the key colour over which spill is suppressed, 0..1")
+        ->capture_default_str();
+    render->add_option("--view", view,
+                       "Output: source, alpha (alpha matte), spill (spill matte) or final")
+        ->capture_default_str();
+    render->add_option("--depth", depth,
+                       "Render at 8, 16 or 32 (float) bits whatever the file holds");
+    render->add_option("--frames", ro.frames,
+                       "Frames of a sequence: FIRST-LAST, N, or a comma list; default every "
+                       "frame from the first to the last on disk");
+    render->add_flag("--skip-missing", ro.skipMissing,
+                     "Key the frames that exist when some of a sequence are missing "
+                     "(default: stop before rendering)");
+    render->add_option("-j,--threads", ro.threads, "Threads for the pixel loop (default: all cores)");
+    render->add_option("--plugin", ro.plugin,
+                       "Plug-in library to load (default: the one built with this tool)");
+    render->add_flag("-q,--quiet", ro.quiet, "No progress bar and no summary");
+
+    std::string infoPlugin;
+    CLI::App* info = app.add_subcommand(
+        "info", "Describe the plug-in: About text, parameters, version, flags, registration");
+    info->add_option("PLUGIN", infoPlugin, "Plug-in library (default: the one built with this tool)");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help("", CLI::AppFormatMode::All).c_str(), stdout);
+        return EXIT_OK;
+    } catch (const CLI::CallForAllHelp&) {
+        std::fputs(app.help("", CLI::AppFormatMode::All).c_str(), stdout);
+        return EXIT_OK;
+    } catch (const CLI::CallForVersion& e) {
+        std::printf("%s\n", e.what());
+        return EXIT_OK;
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "kestrelumen: error: %s (see kestrelumen --help)\n", e.what());
+        return EXIT_BAD_INPUT;
+    }
+
+    if (*info) return runInfo(infoPlugin);
+
+    if (!key.empty()) ro.controls.key = parseKeyColor(key);
+    ro.controls.view = parseView(view);
+    checkUnit("--choke-transparent", ro.controls.choke_transparent);
+    checkUnit("--choke-opaque", ro.controls.choke_opaque);
+    checkUnit("--spill-amount", ro.controls.spill_amount);
+    checkUnit("--spill-size", ro.controls.spill_size);
+    if (!depth.empty()) {
+        if (depth == "8") ro.depth = Depth::U8;
+        else if (depth == "16") ro.depth = Depth::U16;
+        else if (depth == "32" || depth == "float") ro.depth = Depth::F32;
+        else throw Failure(EXIT_BAD_INPUT, "--depth: '" + depth + "' is not 8, 16 or 32");
+    }
+    if (ro.threads < 0 || ro.threads > 1024)
+        throw Failure(EXIT_BAD_INPUT, "--threads: " + std::to_string(ro.threads) +
+                                          " is outside 1..1024 (0 or no flag: all cores)");
+    return runRender(ro);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const Failure& f) {
+        std::fprintf(stderr, "kestrelumen: error: %s\n", f.what());
+        return f.code();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "kestrelumen: error: out of memory\n");
+        return EXIT_IO;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kestrelumen: internal error: %s\n", e.what());
+        return EXIT_INTERNAL;
+    }
+}
