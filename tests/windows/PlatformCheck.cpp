@@ -15,6 +15,7 @@
 #include <exception>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -158,11 +159,12 @@ std::uint32_t noise(int x, int y, int channel) {
 // Rows 0..3 hold colours near each key (greens, blues) at every alpha; the
 // rest is noise, so that every branch of the kernel is taken somewhere.
 void fill8(refhost::World& w) {
-    for (int y = 0; y < HEIGHT; ++y)
-        for (int x = 0; x < WIDTH; ++x) {
+    const int W = w.width(), H = w.height();
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
             PF_Pixel& p = w.at<PF_Pixel>(x, y);
             const std::uint32_t n = noise(x, y, 0);
-            p.alpha = static_cast<A_u_char>(y % 5 == 0 ? (x * 255) / (WIDTH - 1) : (n & 0xFF));
+            p.alpha = static_cast<A_u_char>(y % 5 == 0 ? (x * 255) / (W > 1 ? W - 1 : 1) : (n & 0xFF));
             p.red = static_cast<A_u_char>(noise(x, y, 1));
             p.green = static_cast<A_u_char>(noise(x, y, 2));
             p.blue = static_cast<A_u_char>(noise(x, y, 3));
@@ -179,8 +181,9 @@ void fill8(refhost::World& w) {
 }
 
 void fill16(refhost::World& w) {
-    for (int y = 0; y < HEIGHT; ++y)
-        for (int x = 0; x < WIDTH; ++x) {
+    const int W = w.width(), H = w.height();
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
             PF_Pixel16& p = w.at<PF_Pixel16>(x, y);
             A_u_short* c[4] = {&p.alpha, &p.red, &p.green, &p.blue};
             for (int ch = 0; ch < 4; ++ch) *c[ch] = static_cast<A_u_short>(noise(x, y, ch) % 32769u);
@@ -190,7 +193,7 @@ void fill16(refhost::World& w) {
                 p.blue = static_cast<A_u_short>(noise(x, y, 11) % 7000);
             }
             if (x == 0) p.alpha = 0;
-            if (x == WIDTH - 1) p.alpha = 32768;
+            if (x == W - 1) p.alpha = 32768;
         }
 }
 
@@ -200,8 +203,9 @@ void fillFloat(refhost::World& w) {
                               8.0f,  1e-39f, 0.5f, std::numeric_limits<float>::infinity(),
                               std::numeric_limits<float>::quiet_NaN()};
     constexpr int NS = static_cast<int>(sizeof specials / sizeof specials[0]);
-    for (int y = 0; y < HEIGHT; ++y)
-        for (int x = 0; x < WIDTH; ++x) {
+    const int W = w.width(), H = w.height();
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
             PF_PixelFloat& p = w.at<PF_PixelFloat>(x, y);
             float* c[4] = {&p.alpha, &p.red, &p.green, &p.blue};
             for (int ch = 0; ch < 4; ++ch)
@@ -210,7 +214,7 @@ void fillFloat(refhost::World& w) {
                 p.red *= 0.2f;
                 p.green = 0.8f + p.green * 0.2f;
                 p.blue *= 0.2f;
-            } else if (y == HEIGHT - 1) {
+            } else if (y == H - 1) {
                 p.alpha = specials[x % NS];
                 p.red = specials[(x + 3) % NS];
                 p.green = specials[(x + 7) % NS];
@@ -285,6 +289,59 @@ void renderAll(refhost::Host& host, std::ofstream& out) {
     }
 }
 
+void writeText(std::ofstream& out, const std::string& label, const std::string& text) {
+    out << label << " 0 0 " << text.size() << '\n' << text;
+}
+
+// Every host call of one frame made to fail in every way it can, then a host
+// without the basic suite. The error paths run the library's exception
+// handling and unwinding, which is where a Windows build can differ from a
+// Linux one; the outcomes go into the output file to be compared too.
+void faultSweep(refhost::Host& host, std::ofstream& out) {
+    host.setPopup(kestrelumen::PARAM_VIEW, kestrelumen::VIEW_FINAL);
+    const refhost::Depth depths[] = {refhost::Depth::Eight, refhost::Depth::Sixteen,
+                                     refhost::Depth::Float};
+    std::ostringstream log;
+    std::size_t runs = 0;
+    for (refhost::Depth depth : depths) {
+        refhost::World in(depth, 5, 3);
+        fill(in);
+        refhost::World clean(depth, 5, 3);
+        const refhost::FrameResult base = host.renderFrame(in, clean);
+        check(base.err() == PF_Err_NONE, "fault sweep: the clean frame failed");
+        std::vector<const refhost::CommandResult*> commands = {&base.preRender};
+        if (base.render) commands.push_back(&*base.render);
+        for (const refhost::CommandResult* cmd : commands)
+            for (std::size_t i = 0; i < cmd->calls.size(); ++i)
+                for (refhost::FaultMode mode : refhost::faultModesOf(cmd->calls[i].point)) {
+                    host.setFaultPlan(refhost::FaultPlan{cmd->cmd, i, mode, PF_Interrupt_CANCEL});
+                    refhost::World result(depth, 5, 3);
+                    const refhost::FrameResult r = host.renderFrame(in, result);
+                    host.setFaultPlan(std::nullopt);
+                    const std::string what = std::string(refhost::depthName(depth)) + " cmd " +
+                                             std::to_string(cmd->cmd) + " call " + std::to_string(i) +
+                                             " " + refhost::describe(cmd->calls[i]) + " " +
+                                             refhost::toString(mode);
+                    log << what << " -> " << r.err() << (r.exceptionEscaped() ? " escaped" : "")
+                        << '\n';
+                    check(!r.exceptionEscaped(), what + ": an exception left EntryPointFunc");
+                    for (const std::string& imbalance : r.imbalances()) fail(what + ": " + imbalance);
+                    ++runs;
+                }
+    }
+    host.setBasicSuiteAvailable(false);
+    refhost::World in(refhost::Depth::Eight, 5, 3), result(refhost::Depth::Eight, 5, 3);
+    const refhost::FrameResult r = host.renderFrame(in, result);
+    host.setBasicSuiteAvailable(true);
+    log << "no basic suite -> " << r.err() << (r.exceptionEscaped() ? " escaped" : "") << '\n';
+    check(r.err() == PF_Err_BAD_CALLBACK_PARAM && !r.exceptionEscaped(),
+          "without the basic suite the frame returned " + std::to_string(r.err()) +
+              (r.exceptionEscaped() ? " by an escaping exception" : ""));
+    writeText(out, "faults", log.str());
+    std::printf("fault sweep: %zu failing host calls, each answered without an escaping exception\n",
+                runs);
+}
+
 int runCheck(const std::string& libraryPath, const std::string& outputPath) {
     std::ofstream out(outputPath, std::ios::binary | std::ios::trunc);
     if (!out) {
@@ -301,6 +358,7 @@ int runCheck(const std::string& libraryPath, const std::string& outputPath) {
               "the host holds " + std::to_string(host.params().size()) + " parameters after params setup");
         std::printf("renders (%dx%d, FNV-1a of the output pixels):\n", WIDTH, HEIGHT);
         renderAll(host, out);
+        faultSweep(host, out);
     } catch (const std::exception& e) {
         fail(std::string("reference host: ") + e.what());
     }
@@ -364,7 +422,10 @@ int compareFiles(const std::string& a, const std::string& b) {
         std::size_t diffs = 0, first = 0;
         for (std::size_t k = 0; k < x.pixels.size(); ++k)
             if (x.pixels[k] != y.pixels[k] && diffs++ == 0) first = k;
-        if (diffs) {
+        if (diffs && x.width * x.height == 0) {
+            std::printf("%s: %zu bytes differ, the first at byte %zu\n", x.label.c_str(), diffs, first);
+            ++differing;
+        } else if (diffs) {
             const std::size_t pixelSize = x.pixels.size() / (std::size_t(x.width) * x.height);
             const std::size_t pixel = first / pixelSize;
             std::printf("%s: %zu bytes differ, first in pixel (%zu, %zu), byte %zu of the pixel\n",
