@@ -38,6 +38,11 @@
 
 namespace refhost {
 
+// What AcquireSuite and ReleaseSuite return for a suite the host does not
+// offer (or does not hold), and what every token-less function returns when
+// called outside a command.
+constexpr SPErr SUITE_NOT_FOUND = -1;
+
 struct HostOptions {
     // Threads over which iterate spreads the rows of an image. 1 (one
     // thread, the caller's) suits tests; 0 means std::thread::
@@ -161,7 +166,14 @@ public:
     // extra->input->pre_render_data (null allowed). Checkout ids are the
     // ones the last smartPreRender() asked for; others are refused (516).
     CommandResult smartRender(World& in, World& out, void* preRenderData);
+    // What the host does with pre-render data after its frame: calls the
+    // plug-in's delete_pre_render_data_func when it set one, else disposes
+    // of the handle if it is one the host made. Anything else is left alone.
     void disposePreRenderData(void* preRenderData);
+    // The request the plug-in passed to checkout_layer in the last
+    // pre-render (the host's output_request is {0, 0, width, height}, field
+    // 0, channel mask 15, preserve_rgb_of_zero_alpha 0).
+    std::optional<PF_RenderRequest> lastLayerRequest() const;
 
     // ---- Parameters ----------------------------------------------------------
     // params()[0] is the input layer; 1.. are the added parameters in order.
