@@ -323,6 +323,9 @@ bool write(const std::string& path, int w, int h, const std::vector<float>& rgb,
     }
     OIIO::ImageSpec spec(w, h, 3, type);
     if (type == OIIO::TypeDesc::HALF) spec.attribute("compression", "zip");
+    // A fixed stamp, or the EXR writer adds the current time and the file
+    // changes on every run.
+    spec.attribute("DateTime", "2025:01:01 00:00:00");
     // Integer files clamp to 0..1; the float file keeps the ball's highlight
     // above 1, as a real float plate would.
     std::vector<float> data = rgb;
