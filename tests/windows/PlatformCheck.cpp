@@ -404,7 +404,7 @@ int compareFiles(const std::string& a, const std::string& b) {
         return 2;
     }
     if (sa.empty()) {
-        std::fprintf(stderr, "%s holds no renders\n", a.c_str());
+        std::fprintf(stderr, "%s holds nothing to compare\n", a.c_str());
         return 1;
     }
     int differing = 0;
@@ -434,10 +434,11 @@ int compareFiles(const std::string& a, const std::string& b) {
         }
     }
     if (sa.size() != sb.size()) {
-        std::printf("%zu renders vs %zu\n", sa.size(), sb.size());
+        std::printf("%zu sections vs %zu\n", sa.size(), sb.size());
         ++differing;
     }
-    std::printf("compare: %zu renders, %s\n", n, differing ? "DIFFERENT" : "identical bits");
+    std::printf("compare: %zu sections (renders and fault outcomes), %s\n", n,
+                differing ? "DIFFERENT" : "identical bits");
     return differing ? 1 : 0;
 }
 
