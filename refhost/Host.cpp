@@ -998,7 +998,8 @@ void Host::setTime(A_long currentTime, A_long timeStep, A_u_long timeScale) {
 }
 
 void Host::setBasicSuiteAvailable(bool available) { ctx_->basicAvailable = available; }
-void Host::setRegistration(std::optional<PiplInfo> pipl) { ctx_->pipl = std::move(pipl); }
+void Host::setRegistration(const PiplInfo& pipl) { ctx_->pipl = pipl; }
+void Host::clearRegistration() { ctx_->pipl.reset(); }
 const std::optional<PiplInfo>& Host::registration() const { return ctx_->pipl; }
 const std::vector<std::string>& Host::warnings() const { return ctx_->warnings; }
 

@@ -125,7 +125,8 @@ public:
     void setBasicSuiteAvailable(bool available);
     // The registration resource that globalSetup() compares with; set from
     // the library by the second constructor.
-    void setRegistration(std::optional<PiplInfo> pipl);
+    void setRegistration(const PiplInfo& pipl);
+    void clearRegistration();
     const std::optional<PiplInfo>& registration() const;
     // Every warning raised so far (resource mismatch, unreadable resource).
     const std::vector<std::string>& warnings() const;
