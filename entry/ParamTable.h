@@ -24,7 +24,7 @@ enum : PF_ParamIndex {
     PARAM_COUNT = 7,  // the input layer included: what num_params reports
 };
 
-struct ParamSpec {
+struct ParamRow {
     PF_ParamIndex index;  // the index the append gives it
     const char* label;    // GBK bytes, handed to the host unconverted
     PF_ParamType type;
@@ -52,7 +52,7 @@ inline constexpr PF_Pixel BG_COLOR_DEFAULT = {255, 0, 0, 0};
 inline constexpr A_short SLIDER_PRECISION = PF_Precision_TENTHS;
 inline constexpr PF_FpShort SLIDER_CURVE_TOLERANCE = PF_DEFAULT_CURVE_TOLERANCE;
 
-inline constexpr ParamSpec PARAM_TABLE[] = {
+inline constexpr ParamRow PARAM_TABLE[] = {
     // 背景颜色
     {PARAM_BG_COLOR, "\xB1\xB3\xBE\xB0\xD1\xD5\xC9\xAB", PF_Param_COLOR, 9897, 0.0f, 0.0f, 0.0},
     // 挤出透明
@@ -81,8 +81,8 @@ constexpr bool indicesFollowTheAppendOrder() {
     return true;
 }
 constexpr bool labelsFitTheNameField() {
-    for (const ParamSpec& spec : PARAM_TABLE) {
-        if (std::char_traits<char>::length(spec.label) > PF_MAX_EFFECT_PARAM_NAME_LEN) return false;
+    for (const ParamRow& row : PARAM_TABLE) {
+        if (std::char_traits<char>::length(row.label) > PF_MAX_EFFECT_PARAM_NAME_LEN) return false;
     }
     return true;
 }

@@ -8,19 +8,19 @@ namespace kestrelumen {
 
 namespace {
 
-void describe(const ParamSpec& spec, PF_ParamDef& def) {
-    switch (spec.type) {
+void describe(const ParamRow& row, PF_ParamDef& def) {
+    switch (row.type) {
         case PF_Param_COLOR:
             def.u.cd.value = BG_COLOR_DEFAULT;
             def.u.cd.dephault = def.u.cd.value;
             break;
         case PF_Param_FLOAT_SLIDER:
-            def.u.fs_d.valid_min = spec.range_min;
-            def.u.fs_d.slider_min = spec.range_min;
-            def.u.fs_d.valid_max = spec.range_max;
-            def.u.fs_d.slider_max = spec.range_max;
-            def.u.fs_d.value = spec.dephault;
-            def.u.fs_d.dephault = static_cast<PF_FpShort>(spec.dephault);
+            def.u.fs_d.valid_min = row.range_min;
+            def.u.fs_d.slider_min = row.range_min;
+            def.u.fs_d.valid_max = row.range_max;
+            def.u.fs_d.slider_max = row.range_max;
+            def.u.fs_d.value = row.dephault;
+            def.u.fs_d.dephault = static_cast<PF_FpShort>(row.dephault);
             def.u.fs_d.precision = SLIDER_PRECISION;
             def.u.fs_d.display_flags = PF_ValueDisplayFlag_NONE;
             def.u.fs_d.fs_flags = PF_FSliderFlag_NONE;
@@ -28,8 +28,8 @@ void describe(const ParamSpec& spec, PF_ParamDef& def) {
             break;
         case PF_Param_POPUP:
             def.u.pd.num_choices = VIEW_NUM_CHOICES;
-            def.u.pd.dephault = static_cast<A_short>(spec.dephault);
-            def.u.pd.value = static_cast<PF_ParamValue>(spec.dephault);
+            def.u.pd.dephault = static_cast<A_short>(row.dephault);
+            def.u.pd.value = static_cast<PF_ParamValue>(row.dephault);
             def.u.pd.u.namesptr = VIEW_CHOICES;
             break;
         default:
@@ -43,14 +43,14 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* /*para
                    PF_LayerDef* /*output*/) {
     // One record for all six: the host copies what it needs during add_param.
     PF_ParamDef def;
-    for (const ParamSpec& spec : PARAM_TABLE) {
+    for (const ParamRow& row : PARAM_TABLE) {
         // Cleared for every parameter, so that nothing of the previous one
         // (a longer label's tail, slider fields under the popup) reaches the host.
         std::memset(&def, 0, sizeof def);
-        def.param_type = spec.type;
-        in_data->utils->ansi.strcpy(def.name, spec.label);
-        describe(spec, def);
-        def.uu.id = spec.id;
+        def.param_type = row.type;
+        in_data->utils->ansi.strcpy(def.name, row.label);
+        describe(row, def);
+        def.uu.id = row.id;
         const PF_Err err = in_data->inter.add_param(in_data->effect_ref, PF_ParamIndex_APPEND, &def);
         if (err != PF_Err_NONE) {
             // Parameters already added stay with the host; num_params is left
