@@ -26,6 +26,13 @@ for f in "$win_dir/$win_exe" "$win_dir/plugin/Kestrelumen.aex" "$linux_exe" \
   fi
 done
 
+for tool in wine wineboot wineserver; do
+  command -v "$tool" >/dev/null || {
+    echo "run-wine-check: $tool not found (scripts/install-deps.sh installs Wine)" >&2
+    exit 2
+  }
+done
+
 export WINEPREFIX="$win_dir/wineprefix"
 export WINEDEBUG=-all
 # No Mono or Gecko installer dialogs: nothing here needs them.
