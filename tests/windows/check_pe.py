@@ -81,6 +81,12 @@ def main(argv):
         failures.append("not a 64-bit x64 image")
     if not is_dll:
         failures.append("not a DLL")
+    # Hosts load plug-ins at any address and with data execution prevention on.
+    dll_flags = pe.OPTIONAL_HEADER.DllCharacteristics
+    print(f"dll characteristics: 0x{dll_flags:04x}")
+    for flag, bit in (("DYNAMIC_BASE", 0x40), ("NX_COMPAT", 0x100)):
+        if not dll_flags & bit:
+            failures.append(f"{flag} is not set")
 
     exports = []
     if hasattr(pe, "DIRECTORY_ENTRY_EXPORT"):
