@@ -7,47 +7,79 @@
 // step it stands for. The rewrites used are exact, not approximate:
 //  - c / 32768 is c * 2^-15, and ((A / 32768) * c) / 32768 is fl(A * c) * 2^-30
 //    (scaling by a power of two loses nothing in this range);
+//  - the 8-bit alpha-weighted colour comes from a table built with the same
+//    operations (render/KeyTables.h);
 //  - _mm_max_ps(x, y) is exactly x > y ? x : y and _mm_min_ps(x, y) exactly
 //    x < y ? x : y, NaN and signed zeros included, so the operand order is
 //    chosen to match each comparison; the scalar _ss forms are avoided
 //    because GCC folds them as plain max/min;
-//  - x / 1 is x, which lets the common settings skip a division.
+//  - x / 1 is x, which lets the controls' defaults skip divisions.
 // Reciprocal multiplications (c * (1/255), d * (1/(1 - choke))) are NOT exact
 // and are not used.
 //
+// Speed: the host calls a kernel once per pixel, so the work of one call is
+// one long dependency chain (two divisions deep). The processor overlaps
+// consecutive calls only as far as its scheduler holds their operations, so
+// fewer vector operations per call means more calls in flight. Hence: tests
+// of the settings are done on their integer bits, decisions that hold for
+// a whole frame are branches, and each clamp is only as general as the
+// values that can reach it.
+//
 // Lanes that are computed but then discarded (the alpha lane of a colour
-// step, or a division whose branch is not taken) may divide by zero; that only
+// step, or a division whose result is not used) may divide by zero; that only
 // raises the masked status flags and never reaches an output.
 #include "render/KeyKernels.h"
 
 #include <emmintrin.h>
 
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 
 #include "host/HostConstants.h"
 #include "render/KeySettings.h"
+#include "render/KeyTables.h"
 
 namespace kestrelumen {
 namespace {
 
-inline __m128 Broadcast0(__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 0, 0, 0)); }
+inline __m128 Load(const Vec4& c) { return _mm_load_ps(c.v); }
+inline __m128 One() { return Load(KEY_ONES); }
+
+template <int Lane>
+inline __m128 Splat(__m128 v) {
+    return _mm_shuffle_ps(v, v, _MM_SHUFFLE(Lane, Lane, Lane, Lane));
+}
+
+inline __m128 Abs(__m128 v) {
+    return _mm_and_ps(v, _mm_load_ps(reinterpret_cast<const float*>(KEY_ABS_MASK.v)));
+}
 
 // U(v) with the sign of a zero kept: 1 above 1, v for 0 <= v <= 1 (-0 stays
 // -0), 0 below 0 and for NaN. The float spill matte shows the -0.
 inline __m128 UnitClampExact(__m128 v) {
     const __m128 kept = _mm_and_ps(_mm_cmpge_ps(v, _mm_setzero_ps()), v);
-    return _mm_min_ps(kept, _mm_set1_ps(1.0f));
+    return _mm_min_ps(kept, One());
 }
 
-// U(v) up to the sign of zero: enough where the value is then quantized,
-// since -0 and +0 both truncate to code 0.
-inline __m128 UnitClampForCode(__m128 v) {
-    return _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(1.0f));
+// U(v) up to the sign of a zero. Exact wherever v cannot be -0, and enough
+// wherever the value ends in an 8- or 16-bit code, since -0 and +0 both
+// truncate to code 0.
+inline __m128 UnitClamp(__m128 v) { return _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), One()); }
+
+inline uint32_t Bits(const float& f) {
+    uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
 }
 
-// Integer depths: channels widened to floats exactly, then scaled.
+// Tests of the settings on their bits, where that is shorter than a float
+// comparison. Twice the bits drops the sign.
+inline bool IsZero(uint32_t b) { return (b << 1) == 0; }
+// Neither 0 (of either sign) nor NaN; infinities count.
+inline bool IsNonZeroNumber(uint32_t b) { return (b << 1) - 1u < 0xff000000u; }
+constexpr uint32_t ONE_BITS = 0x3f800000u;
+
+// Integer depths: channels widened to floats exactly.
 inline __m128 WidenBytes(const PF_Pixel* in) {
     int32_t bits;
     std::memcpy(&bits, in, sizeof bits);
@@ -65,24 +97,29 @@ inline __m128 WidenShorts(const PF_Pixel16* in) {
     return _mm_cvtepi32_ps(v);
 }
 
-// Each depth supplies how a pixel comes in (the working pixel W on the 0-to-1
-// scale and the alpha-weighted colour p in lanes 1 to 3), the final clamps
-// and how a pixel goes out.
+// Each depth supplies the alpha-weighted colour p (lanes 1 to 3), the input
+// on the 0-to-1 scale (the working pixel; only needed when the input alpha
+// stays or the unmix is skipped), and how a pixel goes out.
 struct Depth8 {
     using Pixel = PF_Pixel;
-    static constexpr bool kFloat = false;
+    static constexpr bool FLOAT = false;
 
-    static inline void Read(const Pixel* in, __m128* w, __m128* p) {
-        const __m128 full = _mm_set1_ps(255.0f);
-        const __m128 c = WidenBytes(in);
-        *w = _mm_div_ps(c, full);
-        // a = A / 255 is lane 0 of W; p.c = (a * c) / 255.
-        *p = _mm_div_ps(_mm_mul_ps(Broadcast0(*w), c), full);
+    static inline __m128 Weighted(const Pixel* in) {
+        const float* row = &BYTE_TABLES.weighted[in->alpha * 256];
+        const __m128 r = _mm_load_ss(row + in->red);
+        const __m128 g = _mm_load_ss(row + in->green);
+        const __m128 b = _mm_load_ss(row + in->blue);
+        // [r, 0, 0, 0] and [g, b, 0, 0] joined to [0, r, g, b].
+        return _mm_shuffle_ps(r, _mm_unpacklo_ps(g, b), _MM_SHUFFLE(1, 0, 0, 1));
+    }
+
+    static inline __m128 Unit(const Pixel* in) {
+        return _mm_div_ps(WidenBytes(in), Load(KEY_SCALE_8));
     }
 
     // v lies in 0..1 (or is -0): trunc(v * 255) needs no saturation.
     static inline void Write(Pixel* out, __m128 v) {
-        __m128i q = _mm_cvttps_epi32(_mm_mul_ps(v, _mm_set1_ps(255.0f)));
+        __m128i q = _mm_cvttps_epi32(_mm_mul_ps(v, Load(KEY_SCALE_8)));
         q = _mm_packs_epi32(q, q);
         q = _mm_packus_epi16(q, q);
         const int32_t bits = _mm_cvtsi128_si32(q);
@@ -92,21 +129,24 @@ struct Depth8 {
 
 struct Depth16 {
     using Pixel = PF_Pixel16;
-    static constexpr bool kFloat = false;
+    static constexpr bool FLOAT = false;
 
-    static inline void Read(const Pixel* in, __m128* w, __m128* p) {
-        // White is 32768, a power of two: dividing by it is multiplying by
-        // 2^-15, and ((A / 32768) * c) / 32768 is (A * c) * 2^-30, both exact.
+    // White is 32768, a power of two: dividing by it is multiplying by 2^-15,
+    // and ((A / 32768) * c) / 32768 is (A * c) * 2^-30, both exact.
+    static inline __m128 Weighted(const Pixel* in) {
         const __m128 c = WidenShorts(in);
-        *w = _mm_mul_ps(c, _mm_set1_ps(0x1p-15f));
-        *p = _mm_mul_ps(_mm_mul_ps(Broadcast0(c), c), _mm_set1_ps(0x1p-30f));
+        return _mm_mul_ps(_mm_mul_ps(Splat<0>(c), c), Load(KEY_WEIGHT_16));
+    }
+
+    static inline __m128 Unit(const Pixel* in) {
+        return _mm_mul_ps(WidenShorts(in), Load(KEY_UNIT_16));
     }
 
     // Codes run to 32768 inclusive, one past the signed 16-bit range that
     // SSE2 packs to: shifting up and arithmetically back down turns 32768
     // into -32768, whose 16-bit pattern is 0x8000 again.
     static inline void Write(Pixel* out, __m128 v) {
-        __m128i q = _mm_cvttps_epi32(_mm_mul_ps(v, _mm_set1_ps(32768.0f)));
+        __m128i q = _mm_cvttps_epi32(_mm_mul_ps(v, Load(KEY_SCALE_16)));
         q = _mm_srai_epi32(_mm_slli_epi32(q, 16), 16);
         q = _mm_packs_epi32(q, q);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out), q);
@@ -115,103 +155,127 @@ struct Depth16 {
 
 struct DepthFloat {
     using Pixel = PF_PixelFloat;
-    static constexpr bool kFloat = true;
+    static constexpr bool FLOAT = true;
 
-    static inline void Read(const Pixel* in, __m128* w, __m128* p) {
-        *w = _mm_loadu_ps(&in->alpha);
-        *p = _mm_mul_ps(Broadcast0(*w), *w);
+    static inline __m128 Weighted(const Pixel* in) {
+        const __m128 w = _mm_loadu_ps(&in->alpha);
+        return _mm_mul_ps(Splat<0>(w), w);
     }
+
+    static inline __m128 Unit(const Pixel* in) { return _mm_loadu_ps(&in->alpha); }
 
     static inline void Write(Pixel* out, __m128 v) { _mm_storeu_ps(&out->alpha, v); }
 };
 
 template <typename D>
 inline PF_Err KeyPixel(void* refcon, const typename D::Pixel* in, typename D::Pixel* out) {
-    if (refcon == nullptr || in == nullptr || out == nullptr) return PF_Err_NONE;
+    if (__builtin_expect(refcon == nullptr, 0)) return PF_Err_NONE;
+    if (__builtin_expect(in == nullptr, 0)) return PF_Err_NONE;
+    if (__builtin_expect(out == nullptr, 0)) return PF_Err_NONE;
     const KeySettings& ks = *static_cast<const KeySettings*>(refcon);
 
     const __m128 zero = _mm_setzero_ps();
-    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 one = One();
+    // 1 > v is false for a NaN v, as "v < 1" must be.
+    const bool opaque_choke = 1.0f > ks.choke_opaque;
+    const bool clear_choke = 1.0f > ks.choke_clear;
 
-    // Steps 2 and 4. Everything about the input pixel is read here, before
+    // Alpha-weighted colour. Everything about the input pixel is read before
     // the output is written, so the host may pass the same pixel twice.
-    __m128 w0;
-    __m128 p;
-    D::Read(in, &w0, &p);
+    const __m128 p = D::Weighted(in);
     const __m128 key = _mm_loadu_ps(&ks.key_color.alpha);
 
-    // Step 3. The strict comparisons decide where a NaN difference goes: the
-    // max operand order below is exactly diff.red > diff.green ? red : green,
-    // then m > diff.blue ? m : blue.
-    const __m128 diff = _mm_andnot_ps(_mm_set1_ps(-0.0f), _mm_sub_ps(key, p));
-    const __m128 m = _mm_max_ps(diff, _mm_shuffle_ps(diff, diff, _MM_SHUFFLE(3, 3, 2, 0)));
-    __m128 d = _mm_max_ps(m, _mm_shuffle_ps(diff, diff, _MM_SHUFFLE(3, 3, 3, 0)));
-    d = _mm_shuffle_ps(d, d, _MM_SHUFFLE(1, 1, 1, 1));
-    // d is +0 or more, or NaN, so the short form of U is exact here.
-    d = UnitClampForCode(d);
+    // Key distance. The operand order of each max is the comparison as
+    // written, diff.red > diff.green ? red : green, then m > diff.blue ?
+    // m : blue, which is where a NaN difference goes.
+    const __m128 diff = Abs(_mm_sub_ps(key, p));
+    __m128 d = _mm_max_ps(_mm_max_ps(Splat<1>(diff), Splat<2>(diff)), Splat<3>(diff));
+    // d is +0 or more, or NaN: the short clamp is exact.
+    d = UnitClamp(d);
 
-    // Step 5, with the unmix condition of step 6 ("neither 0 nor NaN").
+    // Alpha from distance, and whether to unmix: W.alpha neither 0 nor NaN.
     __m128 wa;
-    __m128 unmix;
-    const float choke_opaque = ks.choke_opaque;
-    if (choke_opaque < 1.0f) {
-        __m128 t = d;
-        if (choke_opaque != 0.0f) t = _mm_div_ps(d, _mm_set1_ps(1.0f - choke_opaque));
-        // t is never NaN here, so t < 1 ? t : 1 equals t >= 1 ? 1 : t.
-        wa = _mm_min_ps(t, one);
-        unmix = _mm_cmpgt_ps(wa, zero);
+    bool unmix;
+    if (opaque_choke) {
+        // t = d / 1 is d, and d <= 1 already: no division, no clamp.
+        wa = d;
+        if (!IsZero(Bits(ks.choke_opaque))) {
+            const __m128 t = _mm_div_ps(d, _mm_set1_ps(1.0f - ks.choke_opaque));
+            // t is never NaN here, so t < 1 ? t : 1 equals t >= 1 ? 1 : t.
+            wa = _mm_min_ps(t, one);
+        }
+        // wa is +0 or more here.
+        unmix = _mm_cvtss_f32(wa) > 0.0f;
     } else {
-        wa = Broadcast0(w0);
-        // Only a float input alpha can be negative, -0 or NaN.
-        unmix = _mm_cmpgt_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), wa), zero);
+        wa = Splat<0>(D::Unit(in));
+        const float a = _mm_cvtss_f32(wa);
+        unmix = a != 0.0f && a == a;
     }
 
-    // Steps 6 and 9 share one division: lanes 1 to 3 unmix, lane 0 is the
-    // choke toward transparent, (W.alpha - choke_clear) / (1 - choke_clear).
-    const __m128 sliders = _mm_loadu_ps(&ks.choke_clear);  // clear, opaque, amount, size
-    const __m128 num = _mm_move_ss(_mm_sub_ps(p, key), _mm_sub_ps(wa, sliders));
-    const __m128 den = _mm_move_ss(wa, _mm_sub_ps(one, sliders));
-    const __m128 q = _mm_div_ps(num, den);
-    __m128 colour = _mm_add_ps(q, key);
-    colour = _mm_or_ps(_mm_and_ps(unmix, colour), _mm_andnot_ps(unmix, w0));
+    // Unmix. A skipped unmix (the pixel is the key colour) is rare and comes
+    // in runs, so a branch beats a select.
+    __m128 colour;
+    if (__builtin_expect(unmix, 1)) {
+        colour = _mm_add_ps(_mm_div_ps(_mm_sub_ps(p, key), wa), key);
+    } else {
+        colour = D::Unit(in);
+    }
 
-    // Step 7.
-    const float spill_size = ks.spill_size;
-    const float spill_amount = ks.spill_amount;
+    // Spill weight, on one lane: the settings are scalars already.
     __m128 s = zero;
-    if (spill_size != 0.0f && !std::isnan(spill_size)) {
-        s = _mm_mul_ps(_mm_set1_ps(spill_amount), _mm_sub_ps(_mm_set1_ps(spill_size), d));
-        if (spill_size != 1.0f) s = _mm_div_ps(s, _mm_set1_ps(spill_size));
-        s = UnitClampExact(s);
+    const uint32_t spill_size = Bits(ks.spill_size);
+    if (IsNonZeroNumber(spill_size)) {
+        float weight = ks.spill_amount * (ks.spill_size - _mm_cvtss_f32(d));
+        if (spill_size != ONE_BITS) weight = weight / ks.spill_size;
+        s = _mm_set1_ps(weight);
+        s = D::FLOAT ? UnitClampExact(s) : UnitClamp(s);
     }
 
-    // Step 8. The grey value is the key's, the same for every pixel.
-    if (spill_amount != 0.0f && !std::isnan(spill_amount)) {
-        const float grey = ((ks.key_color.red * 0.3f) + (ks.key_color.green * 0.59f)) +
-                           (ks.key_color.blue * 0.11f);
-        const __m128 g = _mm_mul_ps(s, _mm_set1_ps(grey));
+    // Spill suppression. The grey value is the key's, the same for every
+    // pixel: ((K.red * 0.3) + (K.green * 0.59)) + (K.blue * 0.11).
+    if (IsNonZeroNumber(Bits(ks.spill_amount))) {
+        const __m128 terms = _mm_mul_ps(key, Load(KEY_GREY_WEIGHTS));
+        const __m128 grey =
+            _mm_add_ps(_mm_add_ps(Splat<1>(terms), Splat<2>(terms)), Splat<3>(terms));
+        const __m128 g = _mm_mul_ps(s, grey);
         colour = _mm_add_ps(colour, _mm_sub_ps(g, _mm_mul_ps(key, s)));
     }
 
-    // Step 9: t > 0 ? t : 0, a NaN giving 0.
-    __m128 alpha = wa;
-    if (ks.choke_clear < 1.0f) alpha = _mm_max_ps(q, zero);
-
-    // Steps 10 and 11.
-    __m128 result;
-    if (D::kFloat) {
-        // A(v): v <= 1 ? (v < 0 ? 0 : v) : 1, a NaN giving 1.
-        alpha = _mm_andnot_ps(_mm_cmplt_ps(alpha, zero), alpha);
-        alpha = _mm_min_ps(alpha, one);
+    // Choke toward transparent and the clamp of alpha (lane 0). After the
+    // choke, alpha is +0 or more and never NaN; without it, alpha is wa,
+    // which lies in 0..1 unless the input's alpha stayed. Each clamp is the
+    // general one cut down to what can reach it.
+    __m128 alpha;
+    if (clear_choke) {
+        if (IsZero(Bits(ks.choke_clear))) {
+            // (wa - 0) / 1 is wa up to the sign of a zero, which the
+            // comparison with 0 below settles the same way.
+            alpha = wa;
+        } else {
+            const __m128 sliders = _mm_loadu_ps(&ks.choke_clear);
+            alpha = _mm_div_ps(_mm_sub_ps(wa, sliders), _mm_sub_ps(one, sliders));
+        }
+        alpha = _mm_max_ps(alpha, zero);  // t > 0 ? t : 0, a NaN giving 0
+        if (D::FLOAT) alpha = _mm_min_ps(alpha, one);
+    } else {
+        alpha = wa;
+        if (D::FLOAT && !opaque_choke) {
+            // A(v): v <= 1 ? (v < 0 ? 0 : v) : 1, a NaN giving 1.
+            alpha = _mm_andnot_ps(_mm_cmplt_ps(alpha, zero), alpha);
+            alpha = _mm_min_ps(alpha, one);
+        }
     }
+
+    // Final clamps of the colour and the output by view.
+    __m128 result;
     if (ks.view == VIEW_ALPHA_MATTE) {
-        result = _mm_move_ss(Broadcast0(alpha), one);
+        result = _mm_move_ss(Splat<0>(alpha), one);
     } else if (ks.view == VIEW_SPILL_MATTE) {
         result = _mm_move_ss(s, one);
     } else {
         result = _mm_move_ss(colour, alpha);
     }
-    if (!D::kFloat) result = UnitClampForCode(result);
+    if (!D::FLOAT) result = UnitClamp(result);
     D::Write(out, result);
     return PF_Err_NONE;
 }

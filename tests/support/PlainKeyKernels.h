@@ -35,16 +35,16 @@ struct Working {
     float a, r, g, b;
 };
 
-// Steps 3 to 10 on the working pixel W (on the 0-to-1 scale) and the
-// alpha-weighted colour p. Returns W after the clamp of the depth; s is the
-// spill weight.
+// From the key distance to the final clamps, on the working pixel W (on the
+// 0-to-1 scale) and the alpha-weighted colour p. Returns W after the clamps
+// of the depth, and the spill weight in *spill.
 inline Working KeySteps(const kestrelumen::KeySettings& ks, Working w, float pr, float pg,
                         float pb, bool float_depth, float* spill) {
     const float kr = ks.key_color.red;
     const float kg = ks.key_color.green;
     const float kb = ks.key_color.blue;
 
-    // Step 3.
+    // Key distance.
     const float diff_r = std::fabs(kr - pr);
     const float diff_g = std::fabs(kg - pg);
     const float diff_b = std::fabs(kb - pb);
@@ -62,7 +62,7 @@ inline Working KeySteps(const kestrelumen::KeySettings& ks, Working w, float pr,
     }
     d = UnitClamp(d);
 
-    // Step 5.
+    // Alpha from distance.
     if (ks.choke_opaque < 1.0f) {
         const float denom = 1.0f - ks.choke_opaque;
         const float t = d / denom;
@@ -73,7 +73,7 @@ inline Working KeySteps(const kestrelumen::KeySettings& ks, Working w, float pr,
         }
     }
 
-    // Step 6.
+    // Unmix.
     if (w.a != 0.0f && !std::isnan(w.a)) {
         float diff;
         float q;
@@ -88,7 +88,7 @@ inline Working KeySteps(const kestrelumen::KeySettings& ks, Working w, float pr,
         w.b = q + kb;
     }
 
-    // Step 7.
+    // Spill weight.
     float s;
     if (ks.spill_size != 0.0f && !std::isnan(ks.spill_size)) {
         const float left = ks.spill_size - d;
@@ -99,7 +99,7 @@ inline Working KeySteps(const kestrelumen::KeySettings& ks, Working w, float pr,
     }
     s = UnitClamp(s);
 
-    // Step 8.
+    // Spill suppression.
     if (ks.spill_amount != 0.0f && !std::isnan(ks.spill_amount)) {
         const float gr = kr * 0.3f;
         const float gg = kg * 0.59f;
@@ -116,7 +116,7 @@ inline Working KeySteps(const kestrelumen::KeySettings& ks, Working w, float pr,
         w.b = w.b + shift;
     }
 
-    // Step 9.
+    // Choke toward transparent.
     if (ks.choke_clear < 1.0f) {
         const float num = w.a - ks.choke_clear;
         const float denom = 1.0f - ks.choke_clear;
@@ -128,7 +128,7 @@ inline Working KeySteps(const kestrelumen::KeySettings& ks, Working w, float pr,
         }
     }
 
-    // Step 10.
+    // Final clamps.
     if (float_depth) {
         w.a = AlphaClamp(w.a);
     } else {
@@ -153,7 +153,7 @@ inline PF_Err KeyPixelInt(void* refcon, Pixel* in, Pixel* out, float full) {
     if (refcon == nullptr || in == nullptr || out == nullptr) return PF_Err_NONE;
     const auto& ks = *static_cast<const kestrelumen::KeySettings*>(refcon);
 
-    // Step 2.
+    // Alpha-weighted colour.
     const float a = static_cast<float>(in->alpha) / full;
     float t;
     t = a * static_cast<float>(in->red);
@@ -163,7 +163,7 @@ inline PF_Err KeyPixelInt(void* refcon, Pixel* in, Pixel* out, float full) {
     t = a * static_cast<float>(in->blue);
     const float pb = t / full;
 
-    // Step 4.
+    // Working pixel on the 0-to-1 scale.
     Working w;
     w.a = static_cast<float>(in->alpha) / full;
     w.r = static_cast<float>(in->red) / full;
@@ -173,7 +173,7 @@ inline PF_Err KeyPixelInt(void* refcon, Pixel* in, Pixel* out, float full) {
     float s;
     w = KeySteps(ks, w, pr, pg, pb, false, &s);
 
-    // Step 11.
+    // Output by view.
     const Channel white = static_cast<Channel>(full);
     if (ks.view == kestrelumen::VIEW_ALPHA_MATTE) {
         out->alpha = white;
@@ -206,18 +206,18 @@ inline PF_Err KeyPixelFloat(void* refcon, A_long, A_long, PF_PixelFloat* in, PF_
     if (refcon == nullptr || in == nullptr || out == nullptr) return PF_Err_NONE;
     const auto& ks = *static_cast<const kestrelumen::KeySettings*>(refcon);
 
-    // Step 2.
+    // Alpha-weighted colour.
     const float pr = in->alpha * in->red;
     const float pg = in->alpha * in->green;
     const float pb = in->alpha * in->blue;
 
-    // Step 4.
+    // Working pixel on the 0-to-1 scale.
     Working w{in->alpha, in->red, in->green, in->blue};
 
     float s;
     w = KeySteps(ks, w, pr, pg, pb, true, &s);
 
-    // Step 11.
+    // Output by view.
     if (ks.view == kestrelumen::VIEW_ALPHA_MATTE) {
         out->alpha = 1.0f;
         out->red = w.a;
