@@ -481,16 +481,26 @@ PF_Err iterateWorld(PF_InData* in_data, A_long progressBase, A_long progressFina
             const A_long y0 = rect.top + static_cast<A_long>(static_cast<long long>(rows) * t / threads);
             const A_long y1 =
                 rect.top + static_cast<A_long>(static_cast<long long>(rows) * (t + 1) / threads);
+            // Copied into locals that the kernel cannot reach, so that they
+            // stay in registers across its call: everything the lambda
+            // captures by reference would otherwise be read again from
+            // memory after every pixel.
+            const Kernel fn = kernel;
+            void* const ref = refcon;
+            const A_long left = rect.left;
+            const A_long right = rect.right;
             try {
-                for (A_long y = y0; y < y1; ++y)
-                    for (A_long x = rect.left; x < rect.right; ++x) {
-                        P* in = src ? pixelAt<P>(src, x, y) : nullptr;
-                        const PF_Err e = kernel(refcon, x, y, in, pixelAt<P>(dst, x, y));
+                for (A_long y = y0; y < y1; ++y) {
+                    P* const inRow = src ? pixelAt<P>(src, 0, y) : nullptr;
+                    P* const outRow = pixelAt<P>(dst, 0, y);
+                    for (A_long x = left; x < right; ++x) {
+                        const PF_Err e = fn(ref, x, y, inRow ? inRow + x : nullptr, outRow + x);
                         if (e != PF_Err_NONE) {
                             failures[t] = Failure{y, e};
                             return;
                         }
                     }
+                }
             } catch (...) {
                 failures[t] = Failure{y0, PF_Err_INTERNAL_STRUCT_DAMAGED};
             }
