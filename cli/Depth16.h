@@ -8,9 +8,9 @@
 namespace kcli {
 
 constexpr uint16_t fileToHost16(uint16_t file) {
-    // file * 32768 / 65535 is never exactly half-way (the numerator would
-    // have to be odd), so adding 32767 before the division rounds to nearest.
-    return static_cast<uint16_t>((static_cast<uint32_t>(file) * 32768u + 32767u) / 65535u);
+    // floor((2 * file * 32768 + 65535) / (2 * 65535)): half-way is never
+    // reached exactly (65535 is odd), so this is round-to-nearest.
+    return static_cast<uint16_t>((static_cast<uint32_t>(file) * 65536u + 65535u) / 131070u);
 }
 
 constexpr uint16_t hostToFile16(uint16_t host) {

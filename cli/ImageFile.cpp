@@ -1,12 +1,15 @@
 #include "cli/ImageFile.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
-#include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -80,11 +83,37 @@ void checkReadable(const std::string& path) {
         throw Failure(EXIT_BAD_INPUT, path + ": is empty");
 }
 
+// Some decoders (libpng among them) print their complaints to stderr on top
+// of reporting them to OpenImageIO, which already hands them to us; the
+// tool's errors are one line each, so stderr is parked while they run.
+class QuietStderr {
+public:
+    QuietStderr() {
+        std::fflush(stderr);
+        saved_ = ::dup(STDERR_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && null >= 0) ::dup2(null, STDERR_FILENO);
+        if (null >= 0) ::close(null);
+    }
+    ~QuietStderr() {
+        if (saved_ >= 0) {
+            ::dup2(saved_, STDERR_FILENO);
+            ::close(saved_);
+        }
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+private:
+    int saved_ = -1;
+};
+
 std::unique_ptr<ImageInput> openInput(const std::string& path) {
     checkReadable(path);
     // PNG and TIFF readers would otherwise premultiply colour by alpha.
     ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
+    QuietStderr quiet;
     auto in = ImageInput::open(path, &config);
     if (!in)
         throw Failure(EXIT_BAD_INPUT,
@@ -155,6 +184,7 @@ template <typename T>
 std::vector<T> readPixels(const std::string& path, ImageInput& in, Depth depth) {
     const ImageSpec& spec = in.spec();
     std::vector<T> buf(static_cast<std::size_t>(spec.width) * spec.height * spec.nchannels);
+    QuietStderr quiet;
     if (!in.read_image(0, 0, 0, spec.nchannels, typeOf(depth), buf.data()))
         throw Failure(EXIT_BAD_INPUT,
                       path + ": corrupt or truncated image (" + oneLine(in.geterror()) + ")");
@@ -194,6 +224,32 @@ public:
     TempFile& operator=(const TempFile&) = delete;
 
     const std::string& path() const { return path_; }
+
+    // Every byte reaches the disk or the write is an error: a full disk or
+    // a failing device must never pass as success.
+    void writeAll(const std::string& finalPath, const std::vector<unsigned char>& bytes) {
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0) throw Failure(EXIT_IO, finalPath + ": cannot be written: " + std::strerror(errno));
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                const int e = n < 0 ? errno : EIO;
+                ::close(fd);
+                throw Failure(EXIT_IO, finalPath + ": cannot be written: " + std::strerror(e));
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        if (::fsync(fd) != 0 && errno != EINVAL) {
+            const int e = errno;
+            ::close(fd);
+            throw Failure(EXIT_IO, finalPath + ": cannot be written: " + std::strerror(e));
+        }
+        if (::close(fd) != 0)
+            throw Failure(EXIT_IO, finalPath + ": cannot be written: " + std::strerror(errno));
+    }
+
     void commitAs(const std::string& finalPath) {
         std::error_code ec;
         fs::rename(path_, finalPath, ec);
@@ -318,6 +374,11 @@ void writeImage(const std::string& path, const HostImage& img, std::string* warn
             break;
     }
 
+    // Encoded in memory, then written with checked system calls: the
+    // encoders' own file writing does not always notice a full disk.
+    std::vector<unsigned char> encoded;
+    OIIO::Filesystem::IOVecOutput proxy(encoded);
+    const bool inMemory = out->supports("ioproxy") && out->set_ioproxy(&proxy);
     TempFile temp(path);
     auto fail = [&](const std::string& what) {
         std::string msg = oneLine(out->geterror());
@@ -330,6 +391,7 @@ void writeImage(const std::string& path, const HostImage& img, std::string* warn
                    out->spec().format.c_str() + ", not " + type.c_str() + "; values were converted";
     if (!out->write_image(type, buf.data())) fail("write failed");
     if (!out->close()) fail("close failed");
+    if (inMemory) temp.writeAll(path, encoded);
     temp.commitAs(path);
 }
 

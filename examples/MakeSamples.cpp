@@ -149,7 +149,7 @@ void strand(Canvas& cv, float x0, float y0, float cx, float cy, float x1, float 
 
 void paintSubject(Canvas& cv) {
     const Rgb skin{0.86f, 0.62f, 0.50f};
-    const Rgb hair{0.30f, 0.18f, 0.09f};
+    const Rgb hair{0.62f, 0.40f, 0.20f};  // auburn
 
     // Torso: a shirt with soft shading, edges slightly out of focus.
     fillShape(cv, 300, 320, 660, 560, 2.5f,
@@ -174,7 +174,7 @@ void paintSubject(Canvas& cv) {
                   return std::max(ellipseSdf(x, y, 480, 190, 80, 88), y - 175 - std::fabs(x - 480) * 0.4f);
               },
               [&](float x, float) {
-                  const float v = 0.9f + 0.2f * std::sin(x * 0.35f);
+                  const float v = 0.95f + 0.08f * std::sin(x * 0.9f);
                   return Rgb{hair.r * v, hair.g * v, hair.b * v};
               });
     // Loose strands from the crown and the sides: widths around one pixel
@@ -278,8 +278,8 @@ std::vector<float> blur(const std::vector<float>& src, int w, int h, int radius)
 Rgb screen(const Canvas& cv, int x, int y) {
     const float u = (x + 0.5f) / cv.w, v = (y + 0.5f) / cv.h;
     // A hot spot where the lights overlap, darker corners, cloth folds.
-    const float hot = 0.28f * std::exp(-((u - 0.28f) * (u - 0.28f) * 3.2f + (v - 0.22f) * (v - 0.22f) * 5.0f));
-    const float vignette = 0.55f * ((u - 0.5f) * (u - 0.5f) + (v - 0.5f) * (v - 0.5f));
+    const float hot = 0.20f * std::exp(-((u - 0.28f) * (u - 0.28f) * 3.2f + (v - 0.22f) * (v - 0.22f) * 5.0f));
+    const float vignette = 0.40f * ((u - 0.5f) * (u - 0.5f) + (v - 0.5f) * (v - 0.5f));
     const float folds = 0.035f * std::sin(u * 23.0f + v * 7.0f) * std::sin(v * 11.0f - u * 3.0f);
     const float light = 0.82f + hot - vignette + folds;
     return {0.10f * light, 0.63f * light, 0.21f * light};

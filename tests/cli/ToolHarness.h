@@ -1,0 +1,155 @@
+// Runs the built tool as a user would and makes the small image files the
+// end-to-end tests feed it.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <OpenImageIO/imageio.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace clitest {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+inline std::string slurp(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// A fresh folder per test, removed afterwards.
+class TempDir {
+public:
+    TempDir() {
+        std::string tmpl = (fs::temp_directory_path() / "kestrelumen-cli-XXXXXX").string();
+        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = tmpl;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    const fs::path& path() const { return path_; }
+
+    // Every name in the folder, hidden temporaries included.
+    std::set<std::string> names() const {
+        std::set<std::string> n;
+        for (const auto& e : fs::directory_iterator(path_)) n.insert(e.path().filename().string());
+        return n;
+    }
+
+private:
+    fs::path path_;
+};
+
+// Runs the tool with `args`, stdout and stderr captured through files.
+inline RunResult runTool(const std::vector<std::string>& args, const fs::path& scratch) {
+    const fs::path outFile = scratch / ".stdout", errFile = scratch / ".stderr";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::FILE* o = std::freopen(outFile.c_str(), "w", stdout);
+        std::FILE* e = std::freopen(errFile.c_str(), "w", stderr);
+        if (!o || !e) ::_exit(127);
+        std::vector<char*> argv;
+        std::string tool = KESTRELUMEN_TOOL;
+        argv.push_back(tool.data());
+        std::vector<std::string> copy = args;
+        for (std::string& a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(tool.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    RunResult r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = slurp(outFile);
+    r.err = slurp(errFile);
+    fs::remove(outFile);
+    fs::remove(errFile);
+    return r;
+}
+
+// Writes `data` (interleaved, nch channels) as given: alpha is not
+// associated on the way out.
+template <typename T>
+void writeFile(const std::string& path, int w, int h, int nch, const std::vector<T>& data,
+               OIIO::TypeDesc type) {
+    auto out = OIIO::ImageOutput::create(path);
+    ASSERT_TRUE(out) << path;
+    OIIO::ImageSpec spec(w, h, nch, type);
+    if (nch == 4) spec.alpha_channel = 3;
+    spec.attribute("oiio:UnassociatedAlpha", 1);
+    ASSERT_TRUE(out->open(path, spec)) << out->geterror();
+    ASSERT_TRUE(out->write_image(type, data.data())) << out->geterror();
+    ASSERT_TRUE(out->close());
+}
+
+struct FileImage {
+    int width = 0, height = 0, nchannels = 0;
+    OIIO::TypeDesc format;
+    std::vector<float> f;      // as float, for float files
+    std::vector<uint32_t> u;   // as integers in the file's own scale
+};
+
+inline FileImage readFile(const std::string& path) {
+    FileImage img;
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    auto in = OIIO::ImageInput::open(path, &config);
+    if (!in) {
+        ADD_FAILURE() << "cannot open " << path << ": " << OIIO::geterror();
+        return img;
+    }
+    const OIIO::ImageSpec& s = in->spec();
+    img.width = s.width;
+    img.height = s.height;
+    img.nchannels = s.nchannels;
+    img.format = s.format;
+    const std::size_t n = static_cast<std::size_t>(s.width) * s.height * s.nchannels;
+    if (s.format == OIIO::TypeDesc::UINT8) {
+        std::vector<uint8_t> b(n);
+        EXPECT_TRUE(in->read_image(0, 0, 0, s.nchannels, OIIO::TypeDesc::UINT8, b.data()));
+        img.u.assign(b.begin(), b.end());
+    } else if (s.format == OIIO::TypeDesc::UINT16) {
+        std::vector<uint16_t> b(n);
+        EXPECT_TRUE(in->read_image(0, 0, 0, s.nchannels, OIIO::TypeDesc::UINT16, b.data()));
+        img.u.assign(b.begin(), b.end());
+    } else {
+        img.f.resize(n);
+        EXPECT_TRUE(in->read_image(0, 0, 0, s.nchannels, OIIO::TypeDesc::FLOAT, img.f.data()));
+    }
+    return img;
+}
+
+inline uint32_t bitsOf(float v) {
+    uint32_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
+}  // namespace clitest
