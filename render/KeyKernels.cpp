@@ -32,6 +32,7 @@
 
 #include <emmintrin.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -45,9 +46,12 @@ namespace {
 inline __m128 Load(const Vec4& c) { return _mm_load_ps(c.v); }
 inline __m128 One() { return Load(KEY_ONES); }
 
+// pshufd rather than shufps: it does not overwrite its source, which saves
+// the register copy that SSE's two-operand shufps needs.
 template <int Lane>
 inline __m128 Splat(__m128 v) {
-    return _mm_shuffle_ps(v, v, _MM_SHUFFLE(Lane, Lane, Lane, Lane));
+    return _mm_castsi128_ps(
+        _mm_shuffle_epi32(_mm_castps_si128(v), _MM_SHUFFLE(Lane, Lane, Lane, Lane)));
 }
 
 inline __m128 Abs(__m128 v) {
@@ -66,14 +70,19 @@ inline __m128 UnitClampExact(__m128 v) {
 // truncate to code 0.
 inline __m128 UnitClamp(__m128 v) { return _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), One()); }
 
-inline uint32_t Bits(const float& f) {
-    uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
+// The bits of a setting, by an integer load of their own: GCC would
+// otherwise load the float once and move it between the vector and the
+// integer registers, which costs more than a second load.
+inline uint32_t Bits(const float& f) { return *reinterpret_cast<const volatile uint32_t*>(&f); }
 
-// Tests of the settings on their bits, where that is shorter than a float
-// comparison. Twice the bits drops the sign.
+// Tests of the settings on their bits: integer work, which runs beside the
+// vector work instead of queueing with it. None of them is true for a NaN.
+// v < 1: a positive value below 1's bits, or any negative value (the
+// negative NaNs lie above the bits of -infinity). Twice the bits drops the
+// sign.
+inline bool BelowOne(uint32_t b) {
+    return static_cast<int32_t>(b) < 0x3f800000 && b <= 0xff800000u;
+}
 inline bool IsZero(uint32_t b) { return (b << 1) == 0; }
 // Neither 0 (of either sign) nor NaN; infinities count.
 inline bool IsNonZeroNumber(uint32_t b) { return (b << 1) - 1u < 0xff000000u; }
@@ -105,7 +114,7 @@ struct Depth8 {
     static constexpr bool FLOAT = false;
 
     static inline __m128 Weighted(const Pixel* in) {
-        const float* row = &BYTE_TABLES.weighted[in->alpha * 256];
+        const float* row = &BYTE_TABLES.weighted[static_cast<size_t>(in->alpha) << 8];
         const __m128 r = _mm_load_ss(row + in->red);
         const __m128 g = _mm_load_ss(row + in->green);
         const __m128 b = _mm_load_ss(row + in->blue);
@@ -117,8 +126,12 @@ struct Depth8 {
         return _mm_div_ps(WidenBytes(in), Load(KEY_SCALE_8));
     }
 
-    // v lies in 0..1 (or is -0): trunc(v * 255) needs no saturation.
+    // The unit clamp and the conversion in one: above 1 becomes 1 (the
+    // operand order keeps a NaN), and the saturating packs turn everything
+    // below 0 into code 0, including a NaN, which the conversion makes the
+    // most negative integer. In 0..1 the code is trunc(v * 255) as ever.
     static inline void Write(Pixel* out, __m128 v) {
+        v = _mm_min_ps(One(), v);
         __m128i q = _mm_cvttps_epi32(_mm_mul_ps(v, Load(KEY_SCALE_8)));
         q = _mm_packs_epi32(q, q);
         q = _mm_packus_epi16(q, q);
@@ -146,6 +159,7 @@ struct Depth16 {
     // SSE2 packs to: shifting up and arithmetically back down turns 32768
     // into -32768, whose 16-bit pattern is 0x8000 again.
     static inline void Write(Pixel* out, __m128 v) {
+        v = UnitClamp(v);
         __m128i q = _mm_cvttps_epi32(_mm_mul_ps(v, Load(KEY_SCALE_16)));
         q = _mm_srai_epi32(_mm_slli_epi32(q, 16), 16);
         q = _mm_packs_epi32(q, q);
@@ -169,16 +183,19 @@ struct DepthFloat {
 
 template <typename D>
 inline PF_Err KeyPixel(void* refcon, const typename D::Pixel* in, typename D::Pixel* out) {
-    if (__builtin_expect(refcon == nullptr, 0)) return PF_Err_NONE;
-    if (__builtin_expect(in == nullptr, 0)) return PF_Err_NONE;
-    if (__builtin_expect(out == nullptr, 0)) return PF_Err_NONE;
+    // Three plain test-and-branch pairs; the empty asm statements keep GCC
+    // from merging them into a longer sequence of flag arithmetic.
+    if (refcon == nullptr) return PF_Err_NONE;
+    __asm__("");
+    if (in == nullptr) return PF_Err_NONE;
+    __asm__("");
+    if (out == nullptr) return PF_Err_NONE;
     const KeySettings& ks = *static_cast<const KeySettings*>(refcon);
 
     const __m128 zero = _mm_setzero_ps();
     const __m128 one = One();
-    // 1 > v is false for a NaN v, as "v < 1" must be.
-    const bool opaque_choke = 1.0f > ks.choke_opaque;
-    const bool clear_choke = 1.0f > ks.choke_clear;
+    const bool opaque_choke = BelowOne(Bits(ks.choke_opaque));
+    const bool clear_choke = BelowOne(Bits(ks.choke_clear));
 
     // Alpha-weighted colour. Everything about the input pixel is read before
     // the output is written, so the host may pass the same pixel twice.
@@ -275,8 +292,7 @@ inline PF_Err KeyPixel(void* refcon, const typename D::Pixel* in, typename D::Pi
     } else {
         result = _mm_move_ss(colour, alpha);
     }
-    if (!D::FLOAT) result = UnitClamp(result);
-    D::Write(out, result);
+    D::Write(out, result);  // with the final clamps of the integer depths
     return PF_Err_NONE;
 }
 
