@@ -37,13 +37,14 @@ for view in final alpha spill; do
   "$tool" render "$sample" -o "$out/$view.png" --view "$view" "${settings[@]}"
 done
 
+where=$(cd "$out" && pwd)
 cat <<MSG
 
-Done. The keyed sample is in $out/:
+Done. The keyed sample is in $where/:
   $out/final.png   keyed image with its alpha (PNG, 16-bit, straight alpha)
   $out/alpha.png   alpha matte: white = foreground, black = screen
   $out/spill.png   spill matte: where green spill was taken out
-Same command for your own footage:
+The same for your own footage (take the key from your screen's colour):
   $tool render shot.####.exr -o keyed.####.exr --key '#178e2f' \\
       --choke-opaque 0.5 --choke-transparent 0.25 --spill-amount 1 --spill-size 0.35
 MSG
