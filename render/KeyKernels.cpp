@@ -194,8 +194,6 @@ inline PF_Err KeyPixel(void* refcon, const typename D::Pixel* in, typename D::Pi
 
     const __m128 zero = _mm_setzero_ps();
     const __m128 one = One();
-    const bool opaque_choke = BelowOne(Bits(ks.choke_opaque));
-    const bool clear_choke = BelowOne(Bits(ks.choke_clear));
 
     // Alpha-weighted colour. Everything about the input pixel is read before
     // the output is written, so the host may pass the same pixel twice.
@@ -213,10 +211,11 @@ inline PF_Err KeyPixel(void* refcon, const typename D::Pixel* in, typename D::Pi
     // Alpha from distance, and whether to unmix: W.alpha neither 0 nor NaN.
     __m128 wa;
     bool unmix;
+    const bool opaque_choke = BelowOne(Bits(ks.choke_opaque));
     if (opaque_choke) {
         // t = d / 1 is d, and d <= 1 already: no division, no clamp.
         wa = d;
-        if (!IsZero(Bits(ks.choke_opaque))) {
+        if (__builtin_expect(!IsZero(Bits(ks.choke_opaque)), 1)) {
             const __m128 t = _mm_div_ps(d, _mm_set1_ps(1.0f - ks.choke_opaque));
             // t is never NaN here, so t < 1 ? t : 1 equals t >= 1 ? 1 : t.
             wa = _mm_min_ps(t, one);
@@ -263,8 +262,8 @@ inline PF_Err KeyPixel(void* refcon, const typename D::Pixel* in, typename D::Pi
     // which lies in 0..1 unless the input's alpha stayed. Each clamp is the
     // general one cut down to what can reach it.
     __m128 alpha;
-    if (clear_choke) {
-        if (IsZero(Bits(ks.choke_clear))) {
+    if (BelowOne(Bits(ks.choke_clear))) {
+        if (__builtin_expect(IsZero(Bits(ks.choke_clear)), 0)) {
             // (wa - 0) / 1 is wa up to the sign of a zero, which the
             // comparison with 0 below settles the same way.
             alpha = wa;
