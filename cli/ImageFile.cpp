@@ -77,6 +77,10 @@ void checkReadable(const std::string& path) {
     const fs::file_status st = fs::status(path, ec);
     if (!fs::exists(st)) throw Failure(EXIT_BAD_INPUT, path + ": no such file");
     if (fs::is_directory(st)) throw Failure(EXIT_BAD_INPUT, path + ": is a folder, not an image");
+    // A pipe would block the tool until something writes into it, and a
+    // device such as /dev/zero would be read without end: images are files.
+    if (!fs::is_regular_file(st))
+        throw Failure(EXIT_BAD_INPUT, path + ": is not a regular file (a pipe, device or socket)");
     if (::access(path.c_str(), R_OK) != 0)
         throw Failure(EXIT_IO, path + ": cannot be read: " + std::strerror(errno));
     if (fs::is_regular_file(st) && fs::file_size(path, ec) == 0 && !ec)

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -118,6 +119,10 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file-size limit or quota reached while writing must come back as a
+    // failed write (EFBIG), which is reported and cleaned up, not as a signal
+    // that kills the tool and leaves its temporary file behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     try {
         return run(argc, argv);
     } catch (const Failure& f) {
