@@ -12,7 +12,7 @@ enum ExitCode : int {
     EXIT_INTERNAL = 1,   // a fault of the tool itself
     EXIT_BAD_INPUT = 2,  // usage, values, or input files the user must fix
     EXIT_PLUGIN = 3,     // the plug-in could not be loaded or returned an error
-    EXIT_IO = 4,         // the system failed to read or write a file
+    EXIT_IO = 4,         // the system failed to read or write a file, or ran out of memory
 };
 
 constexpr char EXIT_CODES_HELP[] =
@@ -23,7 +23,8 @@ constexpr char EXIT_CODES_HELP[] =
     "     unsupported input file, a missing frame, an output that would\n"
     "     overwrite an input\n"
     "  3  plug-in error: the plug-in could not be loaded or returned an error\n"
-    "  4  I/O error: a file could not be read or written (permissions, disk full)\n";
+    "  4  I/O error: a file could not be read or written (permissions, disk\n"
+    "     full), or memory ran out\n";
 
 // Raised anywhere below main(); main() prints the message as one line and
 // exits with the code. The message starts with the file or flag concerned.

@@ -345,7 +345,15 @@ void writeImage(const std::string& path, const HostImage& img, std::string* warn
     const bool alpha = out->supports("alpha");
     const int nch = alpha ? 4 : 3;
     const TypeDesc type = typeOf(img.depth);
-    ImageSpec spec(img.width, img.height, nch, type);
+    // The file's own type where the format offers the world's, else the
+    // nearest that keeps the most: EXR has no integer channels and its half
+    // would round 16-bit codes, so it gets float; PNG has no float, so it
+    // gets 16 bits rather than 8.
+    TypeDesc fileType = type;
+    const std::string format = out->format_name();
+    if (format == "openexr") fileType = TypeDesc::FLOAT;
+    if (format == "png" && type == TypeDesc::FLOAT) fileType = TypeDesc::UINT16;
+    ImageSpec spec(img.width, img.height, nch, fileType);
     spec.channelnames = alpha ? std::vector<std::string>{"R", "G", "B", "A"}
                               : std::vector<std::string>{"R", "G", "B"};
     spec.alpha_channel = alpha ? 3 : -1;
@@ -354,7 +362,10 @@ void writeImage(const std::string& path, const HostImage& img, std::string* warn
     spec.attribute("oiio:UnassociatedAlpha", 1);
 
     const std::size_t n = static_cast<std::size_t>(img.width) * img.height;
-    std::vector<unsigned char> buf(n * nch * type.size());
+    // Integer worlds going to a float file are scaled by the host's white
+    // (32768 for 16 bits), so the file holds the host's values themselves.
+    const TypeDesc bufType = fileType == TypeDesc::FLOAT ? TypeDesc::FLOAT : type;
+    std::vector<unsigned char> buf(n * nch * bufType.size());
     auto fromHost = [&](auto* dst, const auto* src, auto convert) {
         for (std::size_t i = 0; i < n; ++i) {
             dst[i * nch + 0] = convert(src[4 * i + 1]);
@@ -363,18 +374,26 @@ void writeImage(const std::string& path, const HostImage& img, std::string* warn
             if (alpha) dst[i * nch + 3] = convert(src[4 * i + 0]);
         }
     };
+    const auto* host8 = reinterpret_cast<const uint8_t*>(img.pixels.data());
+    const auto* host16 = reinterpret_cast<const uint16_t*>(img.pixels.data());
+    auto* out8 = reinterpret_cast<uint8_t*>(buf.data());
+    auto* out16 = reinterpret_cast<uint16_t*>(buf.data());
+    auto* outF = reinterpret_cast<float*>(buf.data());
     switch (img.depth) {
         case Depth::U8:
-            fromHost(reinterpret_cast<uint8_t*>(buf.data()),
-                     reinterpret_cast<const uint8_t*>(img.pixels.data()), [](uint8_t v) { return v; });
+            if (bufType == TypeDesc::FLOAT)
+                fromHost(outF, host8, [](uint8_t v) { return v / 255.0f; });
+            else
+                fromHost(out8, host8, [](uint8_t v) { return v; });
             break;
         case Depth::U16:
-            fromHost(reinterpret_cast<uint16_t*>(buf.data()),
-                     reinterpret_cast<const uint16_t*>(img.pixels.data()), hostToFile16);
+            if (bufType == TypeDesc::FLOAT)
+                fromHost(outF, host16, [](uint16_t v) { return v / 32768.0f; });
+            else
+                fromHost(out16, host16, hostToFile16);
             break;
         case Depth::F32:
-            fromHost(reinterpret_cast<float*>(buf.data()),
-                     reinterpret_cast<const float*>(img.pixels.data()), [](float v) { return v; });
+            fromHost(outF, reinterpret_cast<const float*>(img.pixels.data()), [](float v) { return v; });
             break;
     }
 
@@ -390,10 +409,11 @@ void writeImage(const std::string& path, const HostImage& img, std::string* warn
         throw Failure(EXIT_IO, path + ": cannot be written: " + what + " (" + msg + ")");
     };
     if (!out->open(temp.path(), spec)) fail("open failed");
-    if (warning && out->spec().format != type)
-        *warning = path + ": the " + std::string(out->format_name()) + " format stores " +
-                   out->spec().format.c_str() + ", not " + type.c_str() + "; values were converted";
-    if (!out->write_image(type, buf.data())) fail("write failed");
+    const TypeDesc stored = out->spec().format;
+    if (warning && stored != type && stored != TypeDesc::FLOAT)
+        *warning = path + ": the " + format + " format stores " + stored.c_str() + ", not " +
+                   type.c_str() + "; values were clamped and rounded to fit";
+    if (!out->write_image(bufType, buf.data())) fail("write failed");
     if (!out->close()) fail("close failed");
     if (inMemory) temp.writeAll(path, encoded);
     temp.commitAs(path);

@@ -30,7 +30,10 @@ std::string progressLine(int done, int total, int frame, double seconds, int bar
 
 Progress::Progress(int total, bool enabled)
     : total_(total), enabled_(enabled && ::isatty(STDERR_FILENO)),
-      start_(std::chrono::steady_clock::now()) {}
+      start_(std::chrono::steady_clock::now()) {
+    // Shown at once: the first frame of a large sequence can take a while.
+    if (enabled_) draw();
+}
 
 Progress::~Progress() { finish(); }
 

@@ -127,7 +127,7 @@ int runRender(const RenderOptions& o) {
 
     if (!o.quiet) {
         if (in.isSequence())
-            std::printf("wrote %zu frames %s (%dx%d, %s, view %s)\n", frames.size(),
+            std::printf("wrote %zu frames to %s (%dx%d, %s, view %s)\n", frames.size(),
                         o.output.c_str(), first.width, first.height, depthName(depth),
                         viewName(view));
         else

@@ -283,6 +283,21 @@ TEST(RenderEndToEndTest, SixteenBitRoundTripKeepsEveryHostCode) {
     int diffs = 0;
     for (std::size_t i = 0; i < v.size(); ++i) diffs += got.u[i] != v[i];
     EXPECT_EQ(diffs, 0);
+
+    // Through a float EXR and back at 16 bits: the EXR holds code / 32768
+    // exactly, and reading it at 16 bits gives every code back.
+    ASSERT_EQ(runTool({"render", in, "-o", dir / "all.exr", "--view", "source"}, dir.path()).exitCode, 0);
+    const FileImage exr = readFile(dir / "all.exr");
+    ASSERT_EQ(exr.f.size(), v.size());
+    for (int code : {0, 1, 16384, 32767, 32768})
+        EXPECT_EQ(bitsOf(exr.f[static_cast<std::size_t>(code) * 4]), bitsOf(code / 32768.0f)) << code;
+    ASSERT_EQ(runTool({"render", dir / "all.exr", "-o", dir / "back.png", "--view", "source", "--depth", "16"},
+                      dir.path()).exitCode, 0);
+    const FileImage back = readFile(dir / "back.png");
+    ASSERT_EQ(back.u.size(), v.size());
+    diffs = 0;
+    for (std::size_t i = 0; i < v.size(); ++i) diffs += back.u[i] != v[i];
+    EXPECT_EQ(diffs, 0);
 }
 
 // A file without alpha is opaque, and --depth renders it at another depth.

@@ -36,7 +36,7 @@ TEST(SequenceEndToEndTest, EveryFrameKeyedToItsOwnNumber) {
         ASSERT_EQ(got.u.size(), 8u) << name;
         EXPECT_EQ(got.u[0], uint32_t(f)) << name;
     }
-    EXPECT_NE(r.out.find("wrote 3 frames"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("wrote 3 frames to"), std::string::npos) << r.out;
     // Not a terminal: no progress bar.
     EXPECT_EQ(r.err, "");
 }
