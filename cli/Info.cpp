@@ -153,12 +153,12 @@ int runInfo(const std::string& pluginPath) {
     std::printf("out_flags2: %s\n", flagText(d.outFlags2, OUT_FLAGS2).c_str());
 
     std::printf("\nParameters: %d\n", d.numParams);
-    std::printf("  %-2s %-5s %-13s %-6s %-16s %-21s %s\n", "#", "id", "type", "range", "default",
+    std::printf("  %-2s %-5s %-13s %-6s %-20s %-21s %s\n", "#", "id", "type", "range", "default",
                 "flag", "label");
     for (const Keyer::ParamRow& p : d.params) {
         std::string label = p.index == 0 ? "(input layer)" : gbkToUtf8(p.label);
         if (!p.choices.empty()) label += "  [" + gbkToUtf8(p.choices) + "]";
-        std::printf("  %-2d %-5s %-13s %-6s %-16s %-21s %s\n", p.index,
+        std::printf("  %-2d %-5s %-13s %-6s %-20s %-21s %s\n", p.index,
                     p.index == 0 ? "-" : std::to_string(p.id).c_str(), typeName(p.type),
                     p.range.empty() ? "-" : p.range.c_str(),
                     p.dephault.empty() ? "-" : p.dephault.c_str(), flagFor(p.id), label.c_str());

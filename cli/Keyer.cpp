@@ -118,7 +118,12 @@ Keyer::Keyer(const std::string& pluginPath, int threads) {
         options.threads = static_cast<unsigned>(threads > 0 ? threads : 0);
         impl_->host = std::make_unique<refhost::Host>(impl_->library, options);
     } catch (const refhost::Error& e) {
-        throw Failure(EXIT_PLUGIN, std::string("cannot load the plug-in: ") + e.what());
+        std::string hint;
+#if !defined(_WIN32)
+        if (fs::path(pluginPath).extension() == ".aex")
+            hint = " (a Windows .aex loads only on Windows; use the .so built for Linux)";
+#endif
+        throw Failure(EXIT_PLUGIN, std::string("cannot load the plug-in: ") + e.what() + hint);
     }
     refhost::Host& host = *impl_->host;
     Description& d = impl_->description;
@@ -156,7 +161,7 @@ Keyer::Keyer(const std::string& pluginPath, int threads) {
                 break;
             case PF_Param_POPUP:
                 row.range = "1.." + std::to_string(def.u.pd.num_choices);
-                row.dephault = std::to_string(def.u.pd.dephault);
+                row.dephault = std::to_string(def.u.pd.dephault) + " (" + viewName(def.u.pd.dephault) + ")";
                 row.choices = p.choices;
                 break;
             default:

@@ -1,5 +1,6 @@
 #include "cli/RenderCommand.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -85,13 +86,27 @@ int runRender(const RenderOptions& o) {
         frames = present;
     }
 
+    // By name, and by file identity for an existing output, which catches a
+    // hard link to an input too.
     std::map<std::string, std::string> inputs;
-    for (int f : frames) inputs.emplace(identity(in.path(f)), in.path(f));
+    std::map<std::pair<dev_t, ino_t>, std::string> inputFiles;
     for (int f : frames) {
-        const auto hit = inputs.find(identity(out.path(f)));
-        if (hit != inputs.end())
+        inputs.emplace(identity(in.path(f)), in.path(f));
+        struct stat st;
+        if (::stat(in.path(f).c_str(), &st) == 0)
+            inputFiles.emplace(std::make_pair(st.st_dev, st.st_ino), in.path(f));
+    }
+    for (int f : frames) {
+        auto hit = inputs.find(identity(out.path(f)));
+        std::string clash = hit != inputs.end() ? hit->second : std::string();
+        struct stat st;
+        if (clash.empty() && ::stat(out.path(f).c_str(), &st) == 0) {
+            const auto same = inputFiles.find(std::make_pair(st.st_dev, st.st_ino));
+            if (same != inputFiles.end()) clash = same->second;
+        }
+        if (!clash.empty())
             throw Failure(EXIT_BAD_INPUT,
-                          "-o: '" + out.path(f) + "' would overwrite the input '" + hit->second + "'");
+                          "-o: '" + out.path(f) + "' would overwrite the input '" + clash + "'");
     }
 
     const int view = o.controls.view;

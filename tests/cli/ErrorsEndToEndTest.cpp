@@ -27,6 +27,7 @@ void populate(const TempDir& dir) {
     const std::string png = clitest::slurp(dir / "in.png");
     std::ofstream(dir / "cut.png", std::ios::binary) << png.substr(0, png.size() / 2);
     std::filesystem::create_directory(dir / "folder.png");
+    std::filesystem::create_hard_link(dir / "in.png", dir / "link.png");
 }
 
 struct ErrorRow {
@@ -59,6 +60,8 @@ const ErrorRow ROWS[] = {
     {"bad threads", {"render", "@in.png", "-o", "@out.png", "--threads", "-3"}, BAD_INPUT, "--threads"},
     {"overwrite input", {"render", "@in.png", "-o", "@in.png"}, BAD_INPUT, "would overwrite the input"},
     {"overwrite input, other spelling", {"render", "@in.png", "-o", "@./folder.png/../in.png"}, BAD_INPUT,
+     "would overwrite the input"},
+    {"overwrite input through a hard link", {"render", "@in.png", "-o", "@link.png"}, BAD_INPUT,
      "would overwrite the input"},
     {"no alpha in jpeg", {"render", "@in.png", "-o", "@out.jpg"}, BAD_INPUT, "cannot hold alpha"},
     {"unknown format", {"render", "@in.png", "-o", "@out.xyz"}, BAD_INPUT, "out.xyz: no image format"},
