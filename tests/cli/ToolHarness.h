@@ -74,6 +74,15 @@ inline RunResult runTool(const std::vector<std::string>& args, const fs::path& s
         std::FILE* o = std::freopen(outFile.c_str(), "w", stdout);
         std::FILE* e = std::freopen(errFile.c_str(), "w", stderr);
         if (!o || !e) ::_exit(127);
+        // Harmless without sanitizers. With them, full stacks let the
+        // suppressions name the third-party leak precisely.
+        auto append = [](const char* var, const std::string& more) {
+            const char* old = std::getenv(var);
+            ::setenv(var, (old && *old ? std::string(old) + ":" : std::string()).append(more).c_str(), 1);
+        };
+        append("ASAN_OPTIONS", "fast_unwind_on_malloc=0");
+        append("LSAN_OPTIONS", std::string("suppressions=") + CLI_TEST_LSAN_SUPP + ":print_suppressions=0");
+        append("TSAN_OPTIONS", std::string("suppressions=") + CLI_TEST_TSAN_SUPP + ":print_suppressions=0");
         std::vector<char*> argv;
         std::string tool = KESTRELUMEN_TOOL;
         argv.push_back(tool.data());
