@@ -197,13 +197,13 @@ void Keyer::setControls(const Controls& c) {
     host.setPopup(view, c.view);
 }
 
-HostImage Keyer::render(const HostImage& in, int frame) {
+HostImage Keyer::render(HostImage image, int frame) {
     Impl& k = *impl_;
-    const refhost::Depth depth = hostDepth(in.depth);
-    refhost::World src(depth, in.width, in.height);
-    refhost::World dst(depth, in.width, in.height);
-    const std::size_t rowBytes = in.rowBytes();
-    for (int y = 0; y < in.height; ++y) std::memcpy(src.rowBytes(y), in.row(y), rowBytes);
+    const refhost::Depth depth = hostDepth(image.depth);
+    refhost::World src(depth, image.width, image.height);
+    refhost::World dst(depth, image.width, image.height);
+    const std::size_t rowBytes = image.rowBytes();
+    for (int y = 0; y < image.height; ++y) std::memcpy(src.rowBytes(y), image.row(y), rowBytes);
 
     k.host->setTime(frame, 1, 24);
     const refhost::FrameResult r = k.host->renderFrame(src, dst);
@@ -213,13 +213,8 @@ HostImage Keyer::render(const HostImage& in, int frame) {
     k.check("render", *r.render);
     k.reportImbalances("pre-render", r.preRender.imbalances);
 
-    HostImage out;
-    out.width = in.width;
-    out.height = in.height;
-    out.depth = in.depth;
-    out.pixels.resize(in.pixels.size());
-    for (int y = 0; y < in.height; ++y) std::memcpy(out.row(y), dst.rowBytes(y), rowBytes);
-    return out;
+    for (int y = 0; y < image.height; ++y) std::memcpy(image.row(y), dst.rowBytes(y), rowBytes);
+    return image;
 }
 
 }  // namespace kcli

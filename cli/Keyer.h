@@ -29,7 +29,8 @@ public:
     void setControls(const Controls& controls);
     // One frame through smart pre-render and smart render. Throws
     // Failure(EXIT_PLUGIN) with the plug-in's own message when it sets one.
-    HostImage render(const HostImage& in, int frame);
+    // The image's buffer is reused for the output, as frames can be large.
+    HostImage render(HostImage image, int frame);
 
     struct ParamRow {
         int index = 0;

@@ -8,6 +8,7 @@
 #include <map>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "cli/ExitCodes.h"
@@ -126,13 +127,13 @@ int runRender(const RenderOptions& o) {
     Progress progress(static_cast<int>(frames.size()), in.isSequence() && !o.quiet);
     for (int f : frames) {
         const std::string src = in.path(f);
-        const HostImage image = readImage(src, depth);
+        HostImage image = readImage(src, depth);
         if (image.width != first.width || image.height != first.height)
             throw Failure(EXIT_BAD_INPUT,
                           src + ": " + std::to_string(image.width) + "x" +
                               std::to_string(image.height) + " differs from the sequence's " +
                               std::to_string(first.width) + "x" + std::to_string(first.height));
-        const HostImage keyed = keyer.render(image, f);
+        const HostImage keyed = keyer.render(std::move(image), f);
         std::string warning;
         writeImage(out.path(f), keyed, &warning);
         if (!warning.empty() && !o.quiet) progress.note("kestrelumen: warning: " + warning);
