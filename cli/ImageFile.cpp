@@ -292,7 +292,7 @@ FileInfo probeImage(const std::string& path) {
     return info;
 }
 
-HostImage readImage(const std::string& path, std::optional<Depth> depth) {
+HostImage readImage(const std::string& path, std::optional<Depth> depth, Depth* fileDepth) {
     auto in = openInput(path);
     const ImageSpec spec = in->spec();
     checkSpec(path, spec);
@@ -302,6 +302,7 @@ HostImage readImage(const std::string& path, std::optional<Depth> depth) {
     img.width = spec.width;
     img.height = spec.height;
     img.depth = depth ? *depth : depthOf(spec.format);
+    if (fileDepth) *fileDepth = depthOf(spec.format);
     img.pixels.resize(img.rowBytes() * static_cast<std::size_t>(img.height));
     switch (img.depth) {
         case Depth::U8:

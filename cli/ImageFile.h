@@ -41,7 +41,9 @@ FileInfo probeImage(const std::string& path);
 
 // Reads a file into the host's layout at `depth` (the file's own when not
 // given). A file without alpha is opaque. Throws Failure naming the file.
-HostImage readImage(const std::string& path, std::optional<Depth> depth = std::nullopt);
+// `fileDepth`, when given, receives the depth the file itself holds.
+HostImage readImage(const std::string& path, std::optional<Depth> depth = std::nullopt,
+                    Depth* fileDepth = nullptr);
 
 // Checks, before any work, that `path` names a format that can be written
 // and that holds alpha when `needsAlpha`. Throws Failure naming the file.

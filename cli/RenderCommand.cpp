@@ -125,9 +125,19 @@ int runRender(const RenderOptions& o) {
 
     installInterruptCleanup();
     Progress progress(static_cast<int>(frames.size()), in.isSequence() && !o.quiet);
+    bool warnedDepth = false;
     for (int f : frames) {
         const std::string src = in.path(f);
-        HostImage image = readImage(src, depth);
+        Depth fileDepth = depth;
+        HostImage image = readImage(src, depth, &fileDepth);
+        // Unforced, the first frame chose the depth; a frame of another depth
+        // is converted to it, and the user should know.
+        if (!o.depth && fileDepth != first.depth && !o.quiet && !warnedDepth) {
+            progress.note(std::string("kestrelumen: warning: ") + src + " is " + depthName(fileDepth) +
+                          "; the sequence renders at " + depthName(depth) +
+                          ", its first frame's depth (use --depth to choose)");
+            warnedDepth = true;
+        }
         if (image.width != first.width || image.height != first.height)
             throw Failure(EXIT_BAD_INPUT,
                           src + ": " + std::to_string(image.width) + "x" +

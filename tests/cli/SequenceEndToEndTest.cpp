@@ -99,6 +99,22 @@ TEST(SequenceEndToEndTest, FrameOfAnotherSizeIsNamed) {
     EXPECT_FALSE(exists(dir, "key.0003.png"));
 }
 
+// Frames of another depth than the first render at the first's, with a
+// warning, as the sequence is one layer of one depth.
+TEST(SequenceEndToEndTest, FrameOfAnotherDepthIsConvertedWithAWarning) {
+    TempDir dir;
+    writeFrames(dir, {1});
+    writeFile(dir / "shot.0002.png", 2, 1, 4, std::vector<uint16_t>{514, 0, 0, 65535, 514, 0, 0, 65535},
+              TypeDesc::UINT16);
+    const clitest::RunResult r = runTool(
+        {"render", dir / "shot.####.png", "-o", dir / "key.####.png", "--view", "source"}, dir.path());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("shot.0002.png is 16-bit; the sequence renders at 8-bit"), std::string::npos) << r.err;
+    const clitest::FileImage got = clitest::readFile(dir / "key.0002.png");
+    EXPECT_EQ(got.format, TypeDesc::UINT8);
+    EXPECT_EQ(got.u[0], 2u);  // 514 / 257
+}
+
 TEST(SequenceEndToEndTest, OutputPatternOverlappingTheInputIsRefused) {
     TempDir dir;
     writeFrames(dir, {1, 2});
