@@ -78,13 +78,19 @@ int run(int argc, char** argv) {
     std::string infoPlugin;
     CLI::App* info = app.add_subcommand(
         "info", "Describe the plug-in: About text, parameters, version, flags, registration");
+    render->footer(std::string("Examples:\n"
+                               "  kestrelumen render plate.png -o keyed.png --key green --spill-amount 0.8\n"
+                               "  kestrelumen render shot.####.exr -o matte.####.exr --frames 1-240 \\\n"
+                               "      --key '#178e2f' --choke-opaque 0.5 --view alpha\n\n") +
+                   EXIT_CODES_HELP);
+    info->footer(EXIT_CODES_HELP);
     info->add_option("PLUGIN", infoPlugin, "Plug-in library (default: the one built with this tool)");
 
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::fputs(app.help("", CLI::AppFormatMode::All).c_str(), stdout);
-        return EXIT_OK;
+    } catch (const CLI::CallForHelp& e) {
+        // The help of the command asked about ("kestrelumen render --help").
+        return app.exit(e);
     } catch (const CLI::CallForAllHelp&) {
         std::fputs(app.help("", CLI::AppFormatMode::All).c_str(), stdout);
         return EXIT_OK;
