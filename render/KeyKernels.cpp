@@ -18,12 +18,15 @@
 // and are not used.
 //
 // Speed: the host calls a kernel once per pixel, so the work of one call is
-// one long dependency chain (two divisions deep). The processor overlaps
-// consecutive calls only as far as its scheduler holds their operations, so
-// fewer vector operations per call means more calls in flight. Hence: tests
-// of the settings are done on their integer bits, decisions that hold for
-// a whole frame are branches, and each clamp is only as general as the
-// values that can reach it.
+// one long dependency chain (two divisions deep, about 50 cycles). The
+// processor overlaps consecutive calls only as far as its scheduler holds
+// their operations, so both the length of the chain and the number of vector
+// operations per call count. Hence: tests of the settings are done on their
+// integer bits, decisions that hold for a whole frame are branches, each
+// clamp is only as general as the values that can reach it, and every
+// division keeps its own register (sharing one division between the unmix
+// and the choke saves a division but lengthens the chain, and measured
+// slower).
 //
 // Lanes that are computed but then discarded (the alpha lane of a colour
 // step, or a division whose result is not used) may divide by zero; that only
@@ -72,8 +75,10 @@ inline __m128 UnitClamp(__m128 v) { return _mm_min_ps(_mm_max_ps(v, _mm_setzero_
 
 // The bits of a setting, by an integer load of their own: GCC would
 // otherwise load the float once and move it between the vector and the
-// integer registers, which costs more than a second load.
-inline uint32_t Bits(const float& f) { return *reinterpret_cast<const volatile uint32_t*>(&f); }
+// integer registers, which costs more than a second load. may_alias makes
+// reading a float through this type well defined.
+typedef uint32_t __attribute__((may_alias)) FloatBits;
+inline uint32_t Bits(const float& f) { return *reinterpret_cast<const volatile FloatBits*>(&f); }
 
 // Tests of the settings on their bits: integer work, which runs beside the
 // vector work instead of queueing with it. None of them is true for a NaN.
