@@ -205,10 +205,13 @@ inline PF_Err KeyPixel(void* refcon, const typename D::Pixel* in, typename D::Pi
     const __m128 p = D::Weighted(in);
     const __m128 key = _mm_loadu_ps(&ks.key_color.alpha);
 
-    // Key distance. The operand order of each max is the comparison as
-    // written, diff.red > diff.green ? red : green, then m > diff.blue ?
-    // m : blue, which is where a NaN difference goes.
-    const __m128 diff = Abs(_mm_sub_ps(key, p));
+    // Key distance. |K - p| is |p - K| bit for bit (rounding is symmetric,
+    // and equal values give +0 either way), so one subtraction serves the
+    // distance and the unmix. The operand order of each max is the
+    // comparison as written, diff.red > diff.green ? red : green, then
+    // m > diff.blue ? m : blue, which is where a NaN difference goes.
+    const __m128 p_minus_key = _mm_sub_ps(p, key);
+    const __m128 diff = Abs(p_minus_key);
     __m128 d = _mm_max_ps(_mm_max_ps(Splat<1>(diff), Splat<2>(diff)), Splat<3>(diff));
     // d is +0 or more, or NaN: the short clamp is exact.
     d = UnitClamp(d);
@@ -237,7 +240,7 @@ inline PF_Err KeyPixel(void* refcon, const typename D::Pixel* in, typename D::Pi
     // in runs, so a branch beats a select.
     __m128 colour;
     if (__builtin_expect(unmix, 1)) {
-        colour = _mm_add_ps(_mm_div_ps(_mm_sub_ps(p, key), wa), key);
+        colour = _mm_add_ps(_mm_div_ps(p_minus_key, wa), key);
     } else {
         colour = D::Unit(in);
     }
