@@ -6,6 +6,7 @@
 // leave the folder exactly as it was: no partial output, no temporary, no
 // clobbered earlier output.
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -91,7 +92,12 @@ struct RunResult {
 struct Limits {
     long fileSizeBytes = 0;  // RLIMIT_FSIZE when > 0
     unsigned seconds = 60;   // killed by SIGALRM after this
+    // Run as a user without rights when the test runs as root, for whom
+    // file permissions do not apply.
+    bool unprivileged = false;
 };
+
+constexpr uid_t NOBODY = 65534;
 
 // Runs the tool as a shell would: default signal dispositions (a full disk
 // under a file-size limit raises SIGXFSZ, which kills unless handled).
@@ -106,6 +112,10 @@ RunResult runTool(const std::vector<std::string>& args, const TempDir& dir, Limi
             const rlimit rl{static_cast<rlim_t>(limits.fileSizeBytes),
                             static_cast<rlim_t>(limits.fileSizeBytes)};
             ::setrlimit(RLIMIT_FSIZE, &rl);
+        }
+        if (limits.unprivileged && ::geteuid() == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0)
+                ::_exit(126);
         }
         ::alarm(limits.seconds);  // survives exec: a hang ends as SIGALRM
         std::vector<std::string> copy = args;
@@ -307,6 +317,46 @@ TEST(ToolHostileInputTest, FullDiskIsAnIoErrorAndKeepsTheEarlierOutput) {
         EXPECT_NE(r.err.find(std::string(o.output) + ": cannot be written"), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_EQ(dir.snapshot(), before) << "partial output, temporary or clobbered file";
+    }
+}
+
+// What the file system forbids: an input that cannot be read, an output
+// folder that cannot be written. Both are I/O errors that name the file, and
+// the earlier output stays as it was.
+TEST(ToolHostileInputTest, ForbiddenFilesAreIoErrorsAndKeepTheEarlierOutput) {
+    const struct {
+        const char* name;
+        const char* output;
+        mode_t inputMode, folderMode;
+        const char* message;
+    } rows[] = {
+        {"unreadable input", "out.png", 0000, 0755, "in.png: cannot be read"},
+        {"output folder without write permission", "ro/out.png", 0644, 0555,
+         "ro/out.png: cannot be written"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        fs::permissions(dir.path(), fs::perms(0755));  // reachable for the unprivileged user
+        writeNoise(dir / "in.png", 4);
+        ::chmod((dir / "in.png").c_str(), row.inputMode);
+        fs::create_directory(dir / "ro");
+        spit(dir / "out.png", "earlier output");
+        spit(dir / "ro/out.png", "earlier output");
+        ::chmod((dir / "ro").c_str(), row.folderMode);
+        const auto before = dir.snapshot();
+
+        Limits limits;
+        limits.unprivileged = true;
+        const RunResult r = runTool({"render", dir / "in.png", "-o", dir / row.output}, dir, limits);
+        ::chmod((dir / "ro").c_str(), 0755);
+        EXPECT_EQ(r.exitCode, IO) << r.err;
+        EXPECT_NE(r.err.find(row.message), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(dir.snapshot(), before);
+        EXPECT_EQ(slurp(dir / "ro/out.png"), "earlier output");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir / "ro"), fs::directory_iterator()), 1)
+            << "a temporary was left in the output folder";
     }
 }
 
