@@ -3,7 +3,11 @@
 // green-screen plate. Three kernels per depth: the plain rendering of the
 // steps (the baseline), the shipped kernels, and an empty kernel that only
 // copies the pixel, which measures the cost of the call and the memory
-// traffic alone. The "per_pixel" counter (time per pixel) is the figure to compare.
+// traffic alone. The "per_pixel" counter (CPU time per pixel) is the figure
+// to compare; "controls:0" has every control in play, "controls:1" is a key
+// colour with the sliders at their defaults. On one core, e.g.:
+//   taskset -c 1 build/linux/bench/kernel_bench --benchmark_repetitions=5 \
+//       --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
 #include <cmath>
