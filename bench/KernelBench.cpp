@@ -6,8 +6,8 @@
 // traffic alone. The "per_pixel" counter (CPU time per pixel) is the figure
 // to compare; "controls:0" has every control in play, "controls:1" is a key
 // colour with the sliders at their defaults. On one core, e.g.:
-//   taskset -c 1 build/linux/bench/kernel_bench --benchmark_repetitions=5 \
-//       --benchmark_report_aggregates_only=true
+//   taskset -c 1 build/linux/bench/kernel_bench
+//       --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
 #include <cmath>
