@@ -28,9 +28,8 @@
 // and the choke saves a division but lengthens the chain, and measured
 // slower).
 //
-// Lanes that are computed but then discarded (the alpha lane of a colour
-// step, or a division whose result is not used) may divide by zero; that only
-// raises the masked status flags and never reaches an output.
+// No lane ever divides by zero, not even one whose result is discarded: a
+// host may run with floating-point exceptions unmasked.
 #include "render/KeyKernels.h"
 
 #include <emmintrin.h>
@@ -276,8 +275,11 @@ inline PF_Err KeyPixel(void* refcon, const typename D::Pixel* in, typename D::Pi
             // comparison with 0 below settles the same way.
             alpha = wa;
         } else {
-            const __m128 sliders = _mm_loadu_ps(&ks.choke_clear);
-            alpha = _mm_div_ps(_mm_sub_ps(wa, sliders), _mm_sub_ps(one, sliders));
+            // Every lane gets the same choke, whose 1 - choke is above 0:
+            // no lane divides by zero, which a host running with floating-
+            // point exceptions unmasked would trap on.
+            const __m128 clear = _mm_set1_ps(ks.choke_clear);
+            alpha = _mm_div_ps(_mm_sub_ps(wa, clear), _mm_sub_ps(one, clear));
         }
         alpha = _mm_max_ps(alpha, zero);  // t > 0 ? t : 0, a NaN giving 0
         if (D::FLOAT) alpha = _mm_min_ps(alpha, one);
