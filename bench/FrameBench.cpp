@@ -276,7 +276,8 @@ void RegisterAll() {
 // thread's CPU time is its own band plus everything the host does around
 // iterate, and the other threads share the rest. On a machine that other
 // processes keep busy, the first falls short and the second still tells
-// whether the work is split well. With repetitions, the fastest counts.
+// whether the work is split well. With repetitions, the fastest counts
+// (the median when only aggregates are reported).
 class ScalingReporter : public benchmark::ConsoleReporter {
 public:
     // Colour only on a terminal, so that a saved table is plain text.
@@ -285,7 +286,10 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+            // With --benchmark_report_aggregates_only only the aggregates
+            // come; the median stands in for the runs then.
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.error_occurred || (run.run_type != Run::RT_Iteration && !median)) continue;
             const std::string name = run.benchmark_name();
             const std::size_t at = name.rfind("/threads:");
             const auto process = run.counters.find("process_cpu_ms");
