@@ -11,7 +11,12 @@
 // Decoders may still size a buffer from a corrupt header before they check
 // the file: OpenEXR 3.1 allocates a string attribute's declared size (up to
 // 2 GiB) first, so a 335-byte file costs seconds and gigabytes before it is
-// refused. The bounded runs allow for that (-rss_limit_mb in test-all.sh).
+// refused, and OpenImageIO's TIFF reader allocates by a rows-per-strip far
+// beyond the image's height. The bounded runs allow for that (-rss_limit_mb
+// and -malloc_limit_mb in scripts/test-all.sh).
+//
+// The tool parks stderr while a decoder runs, so a sanitizer report raised
+// inside one is lost unless ASAN_OPTIONS/UBSAN_OPTIONS name a log_path.
 #include <unistd.h>
 
 #include <cstddef>
@@ -31,18 +36,6 @@ namespace {
 
 constexpr long long MAX_FUZZ_PIXELS = 512 * 512;
 
-// One file per fuzzing process, rewritten for every input.
-const std::string& scratchPath() {
-    static const std::string path = [] {
-        const char* dir = std::getenv("TMPDIR");
-        std::string p = std::string(dir && *dir ? dir : "/tmp") + "/kestrelumen-fuzz-" +
-                        std::to_string(::getpid()) + FUZZ_EXTENSION;
-        std::atexit([] { ::unlink(scratchPath().c_str()); });
-        return p;
-    }();
-    return path;
-}
-
 void writeFile(const std::string& path, const uint8_t* data, std::size_t size) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f || (size && std::fwrite(data, 1, size, f) != size) || std::fclose(f) != 0) {
@@ -50,6 +43,24 @@ void writeFile(const std::string& path, const uint8_t* data, std::size_t size) {
         std::abort();
     }
 }
+
+// One file name per fuzzing process, written for every input and removed
+// after it (libFuzzer may end the process without running atexit handlers).
+const std::string& scratchPath() {
+    static const std::string path = [] {
+        const char* dir = std::getenv("TMPDIR");
+        return std::string(dir && *dir ? dir : "/tmp") + "/kestrelumen-fuzz-" +
+               std::to_string(::getpid()) + FUZZ_EXTENSION;
+    }();
+    return path;
+}
+
+struct ScratchFile {
+    ScratchFile(const uint8_t* data, std::size_t size) { writeFile(scratchPath(), data, size); }
+    ~ScratchFile() { ::unlink(scratchPath().c_str()); }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+};
 
 void checkImage(const kcli::HostImage& img, const kcli::FileInfo& info) {
     const std::size_t expected =
@@ -65,8 +76,8 @@ void checkImage(const kcli::HostImage& img, const kcli::FileInfo& info) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    const ScratchFile scratch(data, size);
     const std::string& path = scratchPath();
-    writeFile(path, data, size);
     try {
         const kcli::FileInfo info = kcli::probeImage(path);
         if (static_cast<long long>(info.width) * info.height > MAX_FUZZ_PIXELS) return 0;

@@ -43,20 +43,28 @@ cmake --build --preset fuzz -j "$jobs"
 env "${sanitizer_env[@]}" ctest --test-dir build/fuzz/fuzz --output-on-failure -j "$jobs"
 # Each fuzzer works on a copy of its seed corpus, so the repository keeps
 # only the small hand-made seeds; findings land in build/fuzz/findings/.
-# Fuzzers run two at a time, one per core; OpenEXR may allocate up to 2 GiB
-# for a corrupt header before refusing it, hence the RSS limit.
+# Fuzzers run two at a time, one per core. The decoders size buffers from
+# corrupt headers before checking them (OpenEXR up to 2 GiB for an
+# attribute, OpenImageIO's TIFF reader by a rows-per-strip larger than the
+# image, gigabytes that are never touched), so single allocations are not
+# limited, only the memory really used. The tool parks stderr while a
+# decoder runs, so sanitizer reports go to files that a failure prints.
 run_fuzzer() {
   local name=$1 work=build/fuzz/runs/$1
   rm -rf "$work" && mkdir -p "$work/corpus" build/fuzz/findings
   cp "fuzz/corpus/$name/." "$work/corpus/" -r
-  if env "${sanitizer_env[@]}" TMPDIR="$work" "build/fuzz/fuzz/fuzz_$name" \
-      -max_total_time="${KESTRELUMEN_FUZZ_SECONDS:-60}" -rss_limit_mb=4096 -timeout=60 \
+  if env "${sanitizer_env[@]}" TMPDIR="$work" ASAN_OPTIONS="log_path=$PWD/$work/report" \
+      UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$PWD/$work/report" \
+      "build/fuzz/fuzz/fuzz_$name" \
+      -max_total_time="${KESTRELUMEN_FUZZ_SECONDS:-60}" -rss_limit_mb=4096 \
+      -malloc_limit_mb=65536 -timeout=60 \
       -print_final_stats=1 -artifact_prefix="build/fuzz/findings/$name-" \
       "$work/corpus" > "$work/log" 2>&1; then
     echo "fuzz_$name: $(grep -o 'stat::number_of_executed_units: *[0-9]*' "$work/log" | grep -o '[0-9]*$') executions," \
       "corpus $(ls "$work/corpus" | wc -l) files"
   else
-    tail -n 60 "$work/log"
+    tail -n 40 "$work/log"
+    cat "$work"/report.* 2>/dev/null | head -n 80
     echo "fuzz_$name: FAILED, reproducer in build/fuzz/findings/"
     return 1
   fi
