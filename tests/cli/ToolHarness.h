@@ -2,18 +2,22 @@
 // end-to-end tests feed it.
 #pragma once
 
+#include <grp.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -62,18 +66,64 @@ public:
         return n;
     }
 
+    // Every entry with, for regular files, its size and a hash of its bytes:
+    // two equal snapshots mean nothing in the folder was added, removed or
+    // rewritten.
+    std::map<std::string, std::string> snapshot() const {
+        std::map<std::string, std::string> s;
+        for (const auto& e : fs::directory_iterator(path_)) {
+            const std::string name = e.path().filename().string();
+            if (name == ".stdout" || name == ".stderr") continue;
+            std::error_code ec;
+            if (!e.is_regular_file(ec)) {
+                s[name] = "<not a file>";
+                continue;
+            }
+            const std::string bytes = slurp(e.path());
+            uint64_t h = 1469598103934665603u;
+            for (unsigned char b : bytes) h = (h ^ b) * 1099511628211u;
+            s[name] = std::to_string(bytes.size()) + " bytes, hash " + std::to_string(h);
+        }
+        return s;
+    }
+
 private:
     fs::path path_;
 };
 
-// Runs the tool with `args`, stdout and stderr captured through files.
-inline RunResult runTool(const std::vector<std::string>& args, const fs::path& scratch) {
+// What the tool's process may meet besides its arguments.
+struct RunLimits {
+    long fileSizeBytes = 0;  // RLIMIT_FSIZE when > 0: a disk that fills up
+    unsigned seconds = 0;    // killed by SIGALRM after this when > 0: a hang
+    // Run as a user without rights when the test runs as root, for whom
+    // file permissions do not apply.
+    bool unprivileged = false;
+};
+
+constexpr uid_t NOBODY = 65534;
+
+// Runs the tool with `args` as a shell would (default signal dispositions:
+// a full disk under a file-size limit raises SIGXFSZ, which kills unless
+// the tool handles it), stdout and stderr captured through files.
+inline RunResult runTool(const std::vector<std::string>& args, const fs::path& scratch,
+                         const RunLimits& limits = {}) {
     const fs::path outFile = scratch / ".stdout", errFile = scratch / ".stderr";
     const pid_t pid = ::fork();
     if (pid == 0) {
         std::FILE* o = std::freopen(outFile.c_str(), "w", stdout);
         std::FILE* e = std::freopen(errFile.c_str(), "w", stderr);
         if (!o || !e) ::_exit(127);
+        std::signal(SIGXFSZ, SIG_DFL);
+        if (limits.fileSizeBytes > 0) {
+            const rlimit rl{static_cast<rlim_t>(limits.fileSizeBytes),
+                            static_cast<rlim_t>(limits.fileSizeBytes)};
+            ::setrlimit(RLIMIT_FSIZE, &rl);
+        }
+        if (limits.unprivileged && ::geteuid() == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0)
+                ::_exit(126);
+        }
+        if (limits.seconds > 0) ::alarm(limits.seconds);  // survives exec
         // Harmless without sanitizers. With them, full stacks let the
         // suppressions name the third-party leak precisely.
         auto append = [](const char* var, const std::string& more) {

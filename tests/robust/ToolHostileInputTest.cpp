@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "ToolHarness.h"
 #include "cli/ImageFile.h"
 
 namespace robusttest {
@@ -34,106 +35,18 @@ namespace fs = std::filesystem;
 
 enum Exit { BAD_INPUT = 2, IO = 4 };
 
-std::string slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
 void spit(const fs::path& p, const std::string& bytes) {
     std::ofstream f(p, std::ios::binary);
     f << bytes;
 }
 
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "kestrelumen-robust-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+using clitest::RunResult;
+using clitest::slurp;
+using clitest::TempDir;
+using Limits = clitest::RunLimits;
 
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-    const fs::path& path() const { return path_; }
-
-    // Every entry with, for regular files, its size and a hash of its bytes.
-    std::map<std::string, std::string> snapshot() const {
-        std::map<std::string, std::string> s;
-        for (const auto& e : fs::directory_iterator(path_)) {
-            const std::string name = e.path().filename().string();
-            if (name == ".stdout" || name == ".stderr") continue;
-            std::error_code ec;
-            if (!e.is_regular_file(ec)) {
-                s[name] = "<not a file>";
-                continue;
-            }
-            const std::string bytes = slurp(e.path());
-            uint64_t h = 1469598103934665603u;
-            for (unsigned char b : bytes) h = (h ^ b) * 1099511628211u;
-            s[name] = std::to_string(bytes.size()) + " bytes, hash " + std::to_string(h);
-        }
-        return s;
-    }
-
-private:
-    fs::path path_;
-};
-
-struct RunResult {
-    int exitCode = -1;  // 128 + signal when killed
-    std::string err;
-};
-
-struct Limits {
-    long fileSizeBytes = 0;  // RLIMIT_FSIZE when > 0
-    unsigned seconds = 60;   // killed by SIGALRM after this
-    // Run as a user without rights when the test runs as root, for whom
-    // file permissions do not apply.
-    bool unprivileged = false;
-};
-
-constexpr uid_t NOBODY = 65534;
-
-// Runs the tool as a shell would: default signal dispositions (a full disk
-// under a file-size limit raises SIGXFSZ, which kills unless handled).
 RunResult runTool(const std::vector<std::string>& args, const TempDir& dir, Limits limits = {}) {
-    const std::string errFile = dir / ".stderr", outFile = dir / ".stdout";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (!std::freopen(outFile.c_str(), "w", stdout) || !std::freopen(errFile.c_str(), "w", stderr))
-            ::_exit(127);
-        std::signal(SIGXFSZ, SIG_DFL);
-        if (limits.fileSizeBytes > 0) {
-            const rlimit rl{static_cast<rlim_t>(limits.fileSizeBytes),
-                            static_cast<rlim_t>(limits.fileSizeBytes)};
-            ::setrlimit(RLIMIT_FSIZE, &rl);
-        }
-        if (limits.unprivileged && ::geteuid() == 0) {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0)
-                ::_exit(126);
-        }
-        ::alarm(limits.seconds);  // survives exec: a hang ends as SIGALRM
-        std::vector<std::string> copy = args;
-        std::string tool = KESTRELUMEN_TOOL;
-        std::vector<char*> argv{tool.data()};
-        for (std::string& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(tool.c_str(), argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    RunResult r;
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.err = slurp(errFile);
-    fs::remove(errFile);
-    fs::remove(outFile);
-    return r;
+    return clitest::runTool(args, dir.path(), limits);
 }
 
 // ---- Files --------------------------------------------------------------------
