@@ -129,11 +129,11 @@ struct ChannelMap {
     int red = -1, green = -1, blue = -1, alpha = -1;
 };
 
-ChannelMap mapChannels(const std::string& path, const ImageSpec& spec) {
+ChannelMap mapChannels(const std::string& path, const ImageSpec& imageSpec) {
     ChannelMap m;
     auto find = [&](const char* name) {
-        for (int i = 0; i < spec.nchannels; ++i)
-            if (i < static_cast<int>(spec.channelnames.size()) && spec.channelnames[i] == name)
+        for (int i = 0; i < imageSpec.nchannels; ++i)
+            if (i < static_cast<int>(imageSpec.channelnames.size()) && imageSpec.channelnames[i] == name)
                 return i;
         return -1;
     };
@@ -142,32 +142,32 @@ ChannelMap mapChannels(const std::string& path, const ImageSpec& spec) {
     m.blue = find("B");
     if (m.red >= 0 && m.green >= 0 && m.blue >= 0) {
         m.alpha = find("A");
-        if (m.alpha < 0 && spec.alpha_channel >= 0 && spec.alpha_channel != m.red &&
-            spec.alpha_channel != m.green && spec.alpha_channel != m.blue)
-            m.alpha = spec.alpha_channel;
+        if (m.alpha < 0 && imageSpec.alpha_channel >= 0 && imageSpec.alpha_channel != m.red &&
+            imageSpec.alpha_channel != m.green && imageSpec.alpha_channel != m.blue)
+            m.alpha = imageSpec.alpha_channel;
         return m;
     }
-    if (spec.nchannels == 3 || spec.nchannels == 4) {
-        m = {0, 1, 2, spec.nchannels == 4 ? 3 : -1};
+    if (imageSpec.nchannels == 3 || imageSpec.nchannels == 4) {
+        m = {0, 1, 2, imageSpec.nchannels == 4 ? 3 : -1};
         return m;
     }
     std::string names;
-    for (const std::string& n : spec.channelnames) names += (names.empty() ? "" : ",") + n;
+    for (const std::string& n : imageSpec.channelnames) names += (names.empty() ? "" : ",") + n;
     throw Failure(EXIT_BAD_INPUT, path + ": unsupported channel layout, " +
-                                      std::to_string(spec.nchannels) + " channels (" + names +
+                                      std::to_string(imageSpec.nchannels) + " channels (" + names +
                                       "); expected RGB or RGBA");
 }
 
-void checkSpec(const std::string& path, const ImageSpec& spec) {
-    if (spec.deep) throw Failure(EXIT_BAD_INPUT, path + ": deep images are not supported");
-    if (spec.width <= 0 || spec.height <= 0)
-        throw Failure(EXIT_BAD_INPUT, path + ": has no pixels (" + std::to_string(spec.width) +
-                                          "x" + std::to_string(spec.height) + ")");
-    if (static_cast<long long>(spec.width) * spec.height > MAX_PIXELS ||
-        spec.nchannels > 64 || spec.depth > 1)
+void checkSpec(const std::string& path, const ImageSpec& imageSpec) {
+    if (imageSpec.deep) throw Failure(EXIT_BAD_INPUT, path + ": deep images are not supported");
+    if (imageSpec.width <= 0 || imageSpec.height <= 0)
+        throw Failure(EXIT_BAD_INPUT, path + ": has no pixels (" + std::to_string(imageSpec.width) +
+                                          "x" + std::to_string(imageSpec.height) + ")");
+    if (static_cast<long long>(imageSpec.width) * imageSpec.height > MAX_PIXELS ||
+        imageSpec.nchannels > 64 || imageSpec.depth > 1)
         throw Failure(EXIT_BAD_INPUT, path + ": declares an image too large to key (" +
-                                          std::to_string(spec.width) + "x" +
-                                          std::to_string(spec.height) + ")");
+                                          std::to_string(imageSpec.width) + "x" +
+                                          std::to_string(imageSpec.height) + ")");
 }
 
 template <typename T, typename Convert>
@@ -186,10 +186,10 @@ void toHost(const std::vector<T>& file, int nch, const ChannelMap& m, T opaque, 
 
 template <typename T>
 std::vector<T> readPixels(const std::string& path, ImageInput& in, Depth depth) {
-    const ImageSpec& spec = in.spec();
-    std::vector<T> buf(static_cast<std::size_t>(spec.width) * spec.height * spec.nchannels);
+    const ImageSpec& imageSpec = in.spec();
+    std::vector<T> buf(static_cast<std::size_t>(imageSpec.width) * imageSpec.height * imageSpec.nchannels);
     QuietStderr quiet;
-    if (!in.read_image(0, 0, 0, spec.nchannels, typeOf(depth), buf.data()))
+    if (!in.read_image(0, 0, 0, imageSpec.nchannels, typeOf(depth), buf.data()))
         throw Failure(EXIT_BAD_INPUT,
                       path + ": corrupt or truncated image (" + oneLine(in.geterror()) + ")");
     return buf;
@@ -281,40 +281,40 @@ std::string formatName(const std::string& path) {
 
 FileInfo probeImage(const std::string& path) {
     auto in = openInput(path);
-    const ImageSpec& spec = in->spec();
-    checkSpec(path, spec);
-    const ChannelMap m = mapChannels(path, spec);
+    const ImageSpec& imageSpec = in->spec();
+    checkSpec(path, imageSpec);
+    const ChannelMap m = mapChannels(path, imageSpec);
     FileInfo info;
-    info.width = spec.width;
-    info.height = spec.height;
-    info.depth = depthOf(spec.format);
+    info.width = imageSpec.width;
+    info.height = imageSpec.height;
+    info.depth = depthOf(imageSpec.format);
     info.hasAlpha = m.alpha >= 0;
     return info;
 }
 
 HostImage readImage(const std::string& path, std::optional<Depth> depth, Depth* fileDepth) {
     auto in = openInput(path);
-    const ImageSpec spec = in->spec();
-    checkSpec(path, spec);
-    const ChannelMap m = mapChannels(path, spec);
+    const ImageSpec imageSpec = in->spec();
+    checkSpec(path, imageSpec);
+    const ChannelMap m = mapChannels(path, imageSpec);
 
     HostImage img;
-    img.width = spec.width;
-    img.height = spec.height;
-    img.depth = depth ? *depth : depthOf(spec.format);
-    if (fileDepth) *fileDepth = depthOf(spec.format);
+    img.width = imageSpec.width;
+    img.height = imageSpec.height;
+    img.depth = depth ? *depth : depthOf(imageSpec.format);
+    if (fileDepth) *fileDepth = depthOf(imageSpec.format);
     img.pixels.resize(img.rowBytes() * static_cast<std::size_t>(img.height));
     switch (img.depth) {
         case Depth::U8:
-            toHost(readPixels<uint8_t>(path, *in, img.depth), spec.nchannels, m, uint8_t{255},
+            toHost(readPixels<uint8_t>(path, *in, img.depth), imageSpec.nchannels, m, uint8_t{255},
                    [](uint8_t v) { return v; }, img);
             break;
         case Depth::U16:
-            toHost(readPixels<uint16_t>(path, *in, img.depth), spec.nchannels, m,
+            toHost(readPixels<uint16_t>(path, *in, img.depth), imageSpec.nchannels, m,
                    uint16_t{32768}, fileToHost16, img);
             break;
         case Depth::F32:
-            toHost(readPixels<float>(path, *in, img.depth), spec.nchannels, m, 1.0f,
+            toHost(readPixels<float>(path, *in, img.depth), imageSpec.nchannels, m, 1.0f,
                    [](float v) { return v; }, img);
             break;
     }
@@ -354,13 +354,13 @@ void writeImage(const std::string& path, const HostImage& img, std::string* warn
     const std::string format = out->format_name();
     if (format == "openexr") fileType = TypeDesc::FLOAT;
     if (format == "png" && type == TypeDesc::FLOAT) fileType = TypeDesc::UINT16;
-    ImageSpec spec(img.width, img.height, nch, fileType);
-    spec.channelnames = alpha ? std::vector<std::string>{"R", "G", "B", "A"}
+    ImageSpec imageSpec(img.width, img.height, nch, fileType);
+    imageSpec.channelnames = alpha ? std::vector<std::string>{"R", "G", "B", "A"}
                               : std::vector<std::string>{"R", "G", "B"};
-    spec.alpha_channel = alpha ? 3 : -1;
+    imageSpec.alpha_channel = alpha ? 3 : -1;
     // The pixels are stored as they are; without this the PNG and TIFF
     // writers would treat colour as premultiplied and divide it by alpha.
-    spec.attribute("oiio:UnassociatedAlpha", 1);
+    imageSpec.attribute("oiio:UnassociatedAlpha", 1);
 
     const std::size_t n = static_cast<std::size_t>(img.width) * img.height;
     // Integer worlds going to a float file are scaled by the host's white
@@ -409,7 +409,7 @@ void writeImage(const std::string& path, const HostImage& img, std::string* warn
         out.reset();  // closes the file before the temporary is removed
         throw Failure(EXIT_IO, path + ": cannot be written: " + what + " (" + msg + ")");
     };
-    if (!out->open(temp.path(), spec)) fail("open failed");
+    if (!out->open(temp.path(), imageSpec)) fail("open failed");
     const TypeDesc stored = out->spec().format;
     if (warning && stored != type && stored != TypeDesc::FLOAT)
         *warning = path + ": the " + format + " format stores " + stored.c_str() + ", not " +

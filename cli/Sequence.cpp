@@ -99,40 +99,40 @@ std::vector<int> FramePattern::framesOnDisk() const {
 
 namespace {
 
-[[noreturn]] void badFrames(const std::string& spec, const std::string& why) {
-    throw Failure(EXIT_BAD_INPUT, "--frames: '" + spec + "' " + why +
+[[noreturn]] void badFrames(const std::string& imageSpec, const std::string& why) {
+    throw Failure(EXIT_BAD_INPUT, "--frames: '" + imageSpec + "' " + why +
                                       " (use FIRST-LAST, a single frame, or a comma list)");
 }
 
-int parseFrameNumber(const std::string& spec, const std::string& text) {
+int parseFrameNumber(const std::string& imageSpec, const std::string& text) {
     if (text.empty() || text.size() > 9 ||
         !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        badFrames(spec, "has '" + text + "', which is not a frame number");
+        badFrames(imageSpec, "has '" + text + "', which is not a frame number");
     return std::atoi(text.c_str());
 }
 
 }  // namespace
 
-std::vector<int> parseFrameList(const std::string& spec) {
+std::vector<int> parseFrameList(const std::string& imageSpec) {
     std::vector<int> frames;
     std::set<int> seen;
     std::size_t pos = 0;
-    if (spec.empty()) badFrames(spec, "is empty");
-    while (pos <= spec.size()) {
-        std::size_t comma = spec.find(',', pos);
-        if (comma == std::string::npos) comma = spec.size();
-        const std::string item = spec.substr(pos, comma - pos);
+    if (imageSpec.empty()) badFrames(imageSpec, "is empty");
+    while (pos <= imageSpec.size()) {
+        std::size_t comma = imageSpec.find(',', pos);
+        if (comma == std::string::npos) comma = imageSpec.size();
+        const std::string item = imageSpec.substr(pos, comma - pos);
         const std::size_t dash = item.find('-');
         int first, last;
         if (dash == std::string::npos) {
-            first = last = parseFrameNumber(spec, item);
+            first = last = parseFrameNumber(imageSpec, item);
         } else {
-            first = parseFrameNumber(spec, item.substr(0, dash));
-            last = parseFrameNumber(spec, item.substr(dash + 1));
-            if (last < first) badFrames(spec, "has a range that runs backwards");
+            first = parseFrameNumber(imageSpec, item.substr(0, dash));
+            last = parseFrameNumber(imageSpec, item.substr(dash + 1));
+            if (last < first) badFrames(imageSpec, "has a range that runs backwards");
         }
         if (static_cast<long long>(last) - first + static_cast<long long>(frames.size()) > 10000000)
-            badFrames(spec, "has too many frames");
+            badFrames(imageSpec, "has too many frames");
         for (int f = first; f <= last; ++f)
             if (seen.insert(f).second) frames.push_back(f);
         pos = comma + 1;

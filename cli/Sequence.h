@@ -28,6 +28,6 @@ private:
 
 // "1-240", "7", or a comma-separated list of both ("1-10,20,30-40"). Frames
 // come out in the order written, each once; numbers must not be negative.
-std::vector<int> parseFrameList(const std::string& spec);
+std::vector<int> parseFrameList(const std::string& imageSpec);
 
 }  // namespace kcli

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -321,17 +322,17 @@ bool write(const std::string& path, int w, int h, const std::vector<float>& rgb,
         std::fprintf(stderr, "kestrelumen-make-samples: %s: %s\n", path.c_str(), OIIO::geterror().c_str());
         return false;
     }
-    OIIO::ImageSpec spec(w, h, 3, type);
-    if (type == OIIO::TypeDesc::HALF) spec.attribute("compression", "zip");
+    OIIO::ImageSpec imageSpec(w, h, 3, type);
+    if (type == OIIO::TypeDesc::HALF) imageSpec.attribute("compression", "zip");
     // A fixed stamp, or the EXR writer adds the current time and the file
     // changes on every run.
-    spec.attribute("DateTime", "2025:01:01 00:00:00");
+    imageSpec.attribute("DateTime", "2025:01:01 00:00:00");
     // Integer files clamp to 0..1; the float file keeps the ball's highlight
     // above 1, as a real float plate would.
     std::vector<float> data = rgb;
     if (type != OIIO::TypeDesc::HALF)
         for (float& v : data) v = std::min(1.0f, std::max(0.0f, v));
-    if (!out->open(path, spec) || !out->write_image(OIIO::TypeDesc::FLOAT, data.data()) || !out->close()) {
+    if (!out->open(path, imageSpec) || !out->write_image(OIIO::TypeDesc::FLOAT, data.data()) || !out->close()) {
         std::fprintf(stderr, "kestrelumen-make-samples: %s: %s\n", path.c_str(), out->geterror().c_str());
         return false;
     }
@@ -360,6 +361,12 @@ int main(int argc, char** argv) {
     if (dir.empty()) {
         std::fprintf(stderr, "usage: kestrelumen-make-samples OUTDIR [--size WxH]\n");
         return 2;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        std::fprintf(stderr, "kestrelumen-make-samples: %s: %s\n", dir.c_str(), ec.message().c_str());
+        return 4;
     }
     const std::vector<float> rgb = render(w, h);
     bool ok = write(dir + "/greenscreen-8bit.png", w, h, rgb, OIIO::TypeDesc::UINT8);

@@ -40,7 +40,7 @@ TEST(SequenceTest, PatternsNameFrames) {
 }
 
 struct FramesRow {
-    const char* spec;
+    const char* frames_text;
     std::vector<int> expected;  // empty: refused
 };
 
@@ -59,11 +59,11 @@ TEST(SequenceTest, FrameLists) {
         {"1-99999999999", {}},
     };
     for (const FramesRow& row : rows) {
-        SCOPED_TRACE(row.spec);
+        SCOPED_TRACE(row.frames_text);
         if (row.expected.empty()) {
-            EXPECT_THROW(kcli::parseFrameList(row.spec), kcli::Failure);
+            EXPECT_THROW(kcli::parseFrameList(row.frames_text), kcli::Failure);
         } else {
-            EXPECT_EQ(kcli::parseFrameList(row.spec), row.expected);
+            EXPECT_EQ(kcli::parseFrameList(row.frames_text), row.expected);
         }
     }
 }

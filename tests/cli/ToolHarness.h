@@ -160,10 +160,10 @@ void writeFile(const std::string& path, int w, int h, int nch, const std::vector
                OIIO::TypeDesc type) {
     auto out = OIIO::ImageOutput::create(path);
     ASSERT_TRUE(out) << path;
-    OIIO::ImageSpec spec(w, h, nch, type);
-    if (nch == 4) spec.alpha_channel = 3;
-    spec.attribute("oiio:UnassociatedAlpha", 1);
-    ASSERT_TRUE(out->open(path, spec)) << out->geterror();
+    OIIO::ImageSpec imageSpec(w, h, nch, type);
+    if (nch == 4) imageSpec.alpha_channel = 3;
+    imageSpec.attribute("oiio:UnassociatedAlpha", 1);
+    ASSERT_TRUE(out->open(path, imageSpec)) << out->geterror();
     ASSERT_TRUE(out->write_image(type, data.data())) << out->geterror();
     ASSERT_TRUE(out->close());
 }
