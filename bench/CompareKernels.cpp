@@ -36,7 +36,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -389,16 +388,17 @@ int main(int argc, char** argv) {
     app.add_option("--ffmpeg", o.ffmpeg, "ffmpeg to run, or \"none\" to skip it");
     app.add_option("--ffmpeg-frames", o.ffmpegFrames, "Frames per ffmpeg run")->check(CLI::Range(1, 100000));
     app.add_option("--tmp", o.tmpDir, "Folder for the raw plate ffmpeg reads (best a tmpfs)");
-    app.add_option("--timing", o.timing,
+    std::string timing = "cpu";
+    app.add_option("--timing", timing,
                    "cpu: CPU time of this thread and of ffmpeg (robust to other load); "
                    "wall: wall-clock time")
-        ->transform(CLI::CheckedTransformer(
-            std::map<std::string, Timing>{{"cpu", Timing::Cpu}, {"wall", Timing::Wall}}));
+        ->check(CLI::IsMember({"cpu", "wall"}));
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? 0 : 2;
     }
+    o.timing = timing == "wall" ? Timing::Wall : Timing::Cpu;
     if (o.tmpDir == "/dev/shm" && access("/dev/shm", W_OK) != 0) o.tmpDir = "/tmp";
     try {
         return Run(o);
