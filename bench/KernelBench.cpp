@@ -14,14 +14,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "bench/Plate.h"
 #include "render/KeyKernels.h"
 #include "render/KeySettings.h"
 #include "tests/support/PlainKeyKernels.h"
 
 namespace {
 
-constexpr int kWidth = 3840;
-constexpr int kHeight = 2160;
+constexpr int kWidth = kbench::UHD_WIDTH;
+constexpr int kHeight = kbench::UHD_HEIGHT;
 
 template <typename Pixel>
 using Kernel = PF_Err (*)(void*, A_long, A_long, Pixel*, Pixel*);
@@ -32,70 +33,10 @@ PF_Err CopyPixel(void*, A_long, A_long, Pixel* in, Pixel* out) {
     return PF_Err_NONE;
 }
 
-// A cheap, repeatable hash noise in [-1, 1].
-float Noise(uint32_t x, uint32_t y, uint32_t salt) {
-    uint32_t h = x * 0x8da6b343u ^ y * 0xd8163841u ^ salt * 0xcb1ab31fu;
-    h ^= h >> 13;
-    h *= 0x5bd1e995u;
-    h ^= h >> 15;
-    return static_cast<float>(h & 0xffff) / 32767.5f - 1.0f;
-}
-
-// An opaque camera plate: a lit green backing with grain and a gradient, a
-// subject (a tilted ellipse of warm, textured colour) with a soft edge, and
-// green spill on the subject near its edge.
-struct PlateColour {
-    float a, r, g, b;
-};
-
-PlateColour PlateAt(int x, int y) {
-    const float u = (static_cast<float>(x) + 0.5f) / kWidth;
-    const float v = (static_cast<float>(y) + 0.5f) / kHeight;
-    const float light = 0.9f + 0.1f * (1.0f - v);
-    const float grain = 0.02f * Noise(x, y, 1);
-    const PlateColour back{1.0f, 0.12f * light + grain, 0.72f * light + grain,
-                           0.18f * light + grain};
-    const float dx = (u - 0.5f) * 1.6f + (v - 0.5f) * 0.3f;
-    const float dy = (v - 0.55f) * 1.1f;
-    const float r = std::sqrt(dx * dx + dy * dy);
-    const float edge = 0.42f;
-    const float soft = 0.004f;
-    float cover = (edge - r) / soft * 0.5f + 0.5f;
-    cover = cover < 0.0f ? 0.0f : (cover > 1.0f ? 1.0f : cover);
-    const float tex = 0.05f * Noise(x / 3, y / 3, 2);
-    const float spill = r > edge - 0.05f ? (r - (edge - 0.05f)) / 0.05f * 0.15f : 0.0f;
-    const PlateColour fore{1.0f, 0.78f + tex, 0.52f + tex + spill, 0.42f + tex};
-    auto mix = [cover](float f, float k) { return cover * f + (1.0f - cover) * k; };
-    auto unit = [](float c) { return c < 0.0f ? 0.0f : (c > 1.0f ? 1.0f : c); };
-    return {1.0f, unit(mix(fore.r, back.r)), unit(mix(fore.g, back.g)), unit(mix(fore.b, back.b))};
-}
-
-template <typename Pixel>
-Pixel ToPixel(const PlateColour& c);
-
-template <>
-PF_Pixel ToPixel<PF_Pixel>(const PlateColour& c) {
-    auto q = [](float f) { return static_cast<A_u_char>(std::lround(f * 255.0f)); };
-    return {q(c.a), q(c.r), q(c.g), q(c.b)};
-}
-template <>
-PF_Pixel16 ToPixel<PF_Pixel16>(const PlateColour& c) {
-    auto q = [](float f) { return static_cast<A_u_short>(std::lround(f * 32768.0f)); };
-    return {q(c.a), q(c.r), q(c.g), q(c.b)};
-}
-template <>
-PF_PixelFloat ToPixel<PF_PixelFloat>(const PlateColour& c) {
-    return {c.a, c.r, c.g, c.b};
-}
-
+// The plate every benchmark and the ffmpeg comparison key.
 template <typename Pixel>
 const std::vector<Pixel>& Plate() {
-    static const std::vector<Pixel> plate = [] {
-        std::vector<Pixel> p(static_cast<size_t>(kWidth) * kHeight);
-        for (int y = 0; y < kHeight; ++y)
-            for (int x = 0; x < kWidth; ++x) p[static_cast<size_t>(y) * kWidth + x] = ToPixel<Pixel>(PlateAt(x, y));
-        return p;
-    }();
+    static const std::vector<Pixel> plate = kbench::MakePlate<Pixel>(kWidth, kHeight);
     return plate;
 }
 
