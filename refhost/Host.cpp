@@ -1,6 +1,7 @@
 #include "refhost/Host.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -470,17 +471,20 @@ PF_Err iterateWorld(PF_InData* in_data, A_long progressBase, A_long progressFina
         const A_long rows = rect.bottom - rect.top;
         const unsigned threads =
             static_cast<unsigned>(std::min<A_long>(static_cast<A_long>(ctx->resolvedThreads()), rows));
-        // Each band records its first failure; the frame's error is the one
-        // of the earliest row, whatever the scheduling.
+        // Each thread records its first failure; the frame's error is the
+        // one of the earliest row, whatever the scheduling.
         struct Failure {
             A_long y = 0;
             PF_Err err = PF_Err_NONE;
         };
         std::vector<Failure> failures(threads);
+        // Rows are handed out in small runs rather than one band per thread,
+        // so that a thread on a busier or slower core takes fewer of them
+        // and no thread waits long for the last one. Every run is taken by
+        // some thread, so a failing row still stops only its own thread.
+        const A_long run = std::max<A_long>(1, rows / (static_cast<A_long>(threads) * 32));
+        alignas(64) std::atomic<A_long> nextRow{rect.top};
         auto band = [&](unsigned t) {
-            const A_long y0 = rect.top + static_cast<A_long>(static_cast<long long>(rows) * t / threads);
-            const A_long y1 =
-                rect.top + static_cast<A_long>(static_cast<long long>(rows) * (t + 1) / threads);
             // Copied into locals that the kernel cannot reach, so that they
             // stay in registers across its call: everything the lambda
             // captures by reference would otherwise be read again from
@@ -489,20 +493,27 @@ PF_Err iterateWorld(PF_InData* in_data, A_long progressBase, A_long progressFina
             void* const ref = refcon;
             const A_long left = rect.left;
             const A_long right = rect.right;
+            const A_long bottom = rect.bottom;
+            A_long y = rect.top;
             try {
-                for (A_long y = y0; y < y1; ++y) {
-                    P* const inRow = src ? pixelAt<P>(src, 0, y) : nullptr;
-                    P* const outRow = pixelAt<P>(dst, 0, y);
-                    for (A_long x = left; x < right; ++x) {
-                        const PF_Err e = fn(ref, x, y, inRow ? inRow + x : nullptr, outRow + x);
-                        if (e != PF_Err_NONE) {
-                            failures[t] = Failure{y, e};
-                            return;
+                for (;;) {
+                    y = nextRow.fetch_add(run, std::memory_order_relaxed);
+                    if (y >= bottom) return;
+                    const A_long end = std::min(y + run, bottom);
+                    for (; y < end; ++y) {
+                        P* const inRow = src ? pixelAt<P>(src, 0, y) : nullptr;
+                        P* const outRow = pixelAt<P>(dst, 0, y);
+                        for (A_long x = left; x < right; ++x) {
+                            const PF_Err e = fn(ref, x, y, inRow ? inRow + x : nullptr, outRow + x);
+                            if (e != PF_Err_NONE) {
+                                failures[t] = Failure{y, e};
+                                return;
+                            }
                         }
                     }
                 }
             } catch (...) {
-                failures[t] = Failure{y0, PF_Err_INTERNAL_STRUCT_DAMAGED};
+                failures[t] = Failure{y, PF_Err_INTERNAL_STRUCT_DAMAGED};
             }
         };
         std::vector<std::thread> workers;
@@ -515,9 +526,10 @@ PF_Err iterateWorld(PF_InData* in_data, A_long progressBase, A_long progressFina
         }
         band(0);
         for (std::thread& w : workers) w.join();
+        const Failure* first = nullptr;
         for (const Failure& f : failures)
-            if (f.err != PF_Err_NONE) return f.err;
-        return PF_Err_NONE;
+            if (f.err != PF_Err_NONE && (!first || f.y < first->y)) first = &f;
+        return first ? first->err : PF_Err_NONE;
     });
 }
 
