@@ -273,7 +273,7 @@ void RegisterAll() {
 // more: the measured scaling, time(1 thread) / time(N threads) in wall-clock
 // time, which is the goal; and the scaling the CPU times predict for free
 // cores, time(1 thread) / the busiest thread's time, where the calling
-// thread's CPU time is its own band plus everything the host does around
+// thread's CPU time is its own rows plus everything the host does around
 // iterate, and the other threads share the rest. On a machine that other
 // processes keep busy, the first falls short and the second still tells
 // whether the work is split well. With repetitions, the fastest counts
