@@ -98,14 +98,8 @@ std::function<double()> Stopwatch(Timing timing) {
 
 // ---- Kernels from a plain row loop ------------------------------------------------
 
-template <typename Pixel>
-using Kernel = PF_Err (*)(void*, A_long, A_long, Pixel*, Pixel*);
-
-template <typename Pixel>
-PF_Err CopyPixel(void*, A_long, A_long, Pixel* in, Pixel* out) {
-    *out = *in;
-    return PF_Err_NONE;
-}
+using kbench::CopyPixel;
+using kbench::Kernel;
 
 // The pointer is read through a volatile once per row, as a host's iterate
 // holds it: the compiler cannot see which kernel runs, so nothing is inlined.

@@ -24,14 +24,8 @@ namespace {
 constexpr int kWidth = kbench::UHD_WIDTH;
 constexpr int kHeight = kbench::UHD_HEIGHT;
 
-template <typename Pixel>
-using Kernel = PF_Err (*)(void*, A_long, A_long, Pixel*, Pixel*);
-
-template <typename Pixel>
-PF_Err CopyPixel(void*, A_long, A_long, Pixel* in, Pixel* out) {
-    *out = *in;
-    return PF_Err_NONE;
-}
+using kbench::CopyPixel;
+using kbench::Kernel;
 
 // The plate every benchmark and the ffmpeg comparison key.
 template <typename Pixel>

@@ -94,6 +94,17 @@ std::vector<Pixel> MakePlate(int width, int height) {
     return p;
 }
 
+// A kernel as the host's iterate calls it, and the empty kernel that only
+// copies the pixel: the cost of the call and the memory traffic alone.
+template <typename Pixel>
+using Kernel = PF_Err (*)(void*, A_long, A_long, Pixel*, Pixel*);
+
+template <typename Pixel>
+PF_Err CopyPixel(void*, A_long, A_long, Pixel* in, Pixel* out) {
+    *out = *in;
+    return 0;
+}
+
 // The controls of every measurement: every control in play, so that each
 // step of the kernels does its work (the costly case, as a user sets them).
 // The frame benchmarks set the same values through the effect's parameters.
