@@ -98,6 +98,9 @@ struct RunLimits {
     // Run as a user without rights when the test runs as root, for whom
     // file permissions do not apply.
     bool unprivileged = false;
+    // Another copy of the tool to run instead of the built one (e.g. one
+    // that an unprivileged user can reach); empty for the built one.
+    std::string executable;
 };
 
 constexpr uid_t NOBODY = 65534;
@@ -134,7 +137,7 @@ inline RunResult runTool(const std::vector<std::string>& args, const fs::path& s
         append("LSAN_OPTIONS", std::string("suppressions=") + CLI_TEST_LSAN_SUPP + ":print_suppressions=0");
         append("TSAN_OPTIONS", std::string("suppressions=") + CLI_TEST_TSAN_SUPP + ":print_suppressions=0");
         std::vector<char*> argv;
-        std::string tool = KESTRELUMEN_TOOL;
+        std::string tool = limits.executable.empty() ? KESTRELUMEN_TOOL : limits.executable;
         argv.push_back(tool.data());
         std::vector<std::string> copy = args;
         for (std::string& a : copy) argv.push_back(a.data());

@@ -201,7 +201,7 @@ TEST(ToolHostileInputTest, RefusedWithOneLineAndNothingWritten) {
         spit(dir / "out.png", "earlier output");
         const auto before = dir.snapshot();
 
-        const RunResult r = runTool({"render", input, "-o", dir / "out.png"}, dir, Limits{0, 30});
+        const RunResult r = runTool({"render", input, "-o", dir / "out.png"}, dir, Limits{0, 30, false, {}});
         EXPECT_EQ(r.exitCode, row.exitCode) << r.err;
         EXPECT_EQ(r.err.rfind("kestrelumen: error: ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(row.message), std::string::npos) << r.err;
@@ -225,7 +225,7 @@ TEST(ToolHostileInputTest, FullDiskIsAnIoErrorAndKeepsTheEarlierOutput) {
         const auto before = dir.snapshot();
 
         const RunResult r = runTool({"render", dir / "noise.png", "-o", dir / o.output}, dir,
-                                    Limits{4096, 60});
+                                    Limits{4096, 60, false, {}});
         EXPECT_EQ(r.exitCode, IO) << r.err;
         EXPECT_NE(r.err.find(std::string(o.output) + ": cannot be written"), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -247,6 +247,18 @@ TEST(ToolHostileInputTest, ForbiddenFilesAreIoErrorsAndKeepTheEarlierOutput) {
         {"output folder without write permission", "ro/out.png", 0644, 0555,
          "ro/out.png: cannot be written"},
     };
+    // The unprivileged user runs a copy of the tool and its plug-in laid out
+    // as the build lays them out (bin/ beside plugin/), in a folder it can
+    // reach whatever the permissions of the checkout the build lives in.
+    TempDir installed;
+    fs::permissions(installed.path(), fs::perms(0755));
+    fs::create_directories(installed.path() / "bin");
+    fs::create_directories(installed.path() / "plugin");
+    fs::copy_file(KESTRELUMEN_TOOL, installed / "bin/kestrelumen");
+    const fs::path plugin = KESTRELUMEN_PLUGIN;
+    fs::copy_file(plugin, installed.path() / "plugin" / plugin.filename());
+    for (const auto& e : fs::recursive_directory_iterator(installed.path()))
+        fs::permissions(e.path(), fs::perms(0755));
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         TempDir dir;
@@ -261,6 +273,7 @@ TEST(ToolHostileInputTest, ForbiddenFilesAreIoErrorsAndKeepTheEarlierOutput) {
 
         Limits limits;
         limits.unprivileged = true;
+        limits.executable = installed / "bin/kestrelumen";
         const RunResult r = runTool({"render", dir / "in.png", "-o", dir / row.output}, dir, limits);
         ::chmod((dir / "ro").c_str(), 0755);
         EXPECT_EQ(r.exitCode, IO) << r.err;
@@ -281,7 +294,7 @@ TEST(ToolHostileInputTest, HostileFrameInASequenceStopsCleanly) {
     writeNoise(dir / "shot.0002.png", 8);
     spit(dir / "shot.0003.png", pngHeader(100000, 100000));
     const RunResult r =
-        runTool({"render", dir / "shot.####.png", "-o", dir / "key.####.png"}, dir, Limits{0, 60});
+        runTool({"render", dir / "shot.####.png", "-o", dir / "key.####.png"}, dir, Limits{0, 60, false, {}});
     EXPECT_EQ(r.exitCode, BAD_INPUT) << r.err;
     EXPECT_NE(r.err.find("shot.0003.png"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(dir / "key.0003.png"));
