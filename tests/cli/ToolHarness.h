@@ -101,6 +101,10 @@ struct RunLimits {
     // Another copy of the tool to run instead of the built one (e.g. one
     // that an unprivileged user can reach); empty for the built one.
     std::string executable;
+    // Sanitizer suppression files for the tool's process, when the built-in
+    // ones (in the source tree) are out of the running user's reach.
+    std::string lsanSuppressions = CLI_TEST_LSAN_SUPP;
+    std::string tsanSuppressions = CLI_TEST_TSAN_SUPP;
 };
 
 constexpr uid_t NOBODY = 65534;
@@ -134,8 +138,8 @@ inline RunResult runTool(const std::vector<std::string>& args, const fs::path& s
             ::setenv(var, (old && *old ? std::string(old) + ":" : std::string()).append(more).c_str(), 1);
         };
         append("ASAN_OPTIONS", "fast_unwind_on_malloc=0");
-        append("LSAN_OPTIONS", std::string("suppressions=") + CLI_TEST_LSAN_SUPP + ":print_suppressions=0");
-        append("TSAN_OPTIONS", std::string("suppressions=") + CLI_TEST_TSAN_SUPP + ":print_suppressions=0");
+        append("LSAN_OPTIONS", "suppressions=" + limits.lsanSuppressions + ":print_suppressions=0");
+        append("TSAN_OPTIONS", "suppressions=" + limits.tsanSuppressions + ":print_suppressions=0");
         std::vector<char*> argv;
         std::string tool = limits.executable.empty() ? KESTRELUMEN_TOOL : limits.executable;
         argv.push_back(tool.data());

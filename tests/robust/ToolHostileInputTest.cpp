@@ -201,7 +201,7 @@ TEST(ToolHostileInputTest, RefusedWithOneLineAndNothingWritten) {
         spit(dir / "out.png", "earlier output");
         const auto before = dir.snapshot();
 
-        const RunResult r = runTool({"render", input, "-o", dir / "out.png"}, dir, Limits{0, 30, false, {}});
+        const RunResult r = runTool({"render", input, "-o", dir / "out.png"}, dir, Limits{0, 30, false, {}, CLI_TEST_LSAN_SUPP, CLI_TEST_TSAN_SUPP});
         EXPECT_EQ(r.exitCode, row.exitCode) << r.err;
         EXPECT_EQ(r.err.rfind("kestrelumen: error: ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(row.message), std::string::npos) << r.err;
@@ -225,7 +225,7 @@ TEST(ToolHostileInputTest, FullDiskIsAnIoErrorAndKeepsTheEarlierOutput) {
         const auto before = dir.snapshot();
 
         const RunResult r = runTool({"render", dir / "noise.png", "-o", dir / o.output}, dir,
-                                    Limits{4096, 60, false, {}});
+                                    Limits{4096, 60, false, {}, CLI_TEST_LSAN_SUPP, CLI_TEST_TSAN_SUPP});
         EXPECT_EQ(r.exitCode, IO) << r.err;
         EXPECT_NE(r.err.find(std::string(o.output) + ": cannot be written"), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -257,6 +257,8 @@ TEST(ToolHostileInputTest, ForbiddenFilesAreIoErrorsAndKeepTheEarlierOutput) {
     fs::copy_file(KESTRELUMEN_TOOL, installed / "bin/kestrelumen");
     const fs::path plugin = KESTRELUMEN_PLUGIN;
     fs::copy_file(plugin, installed.path() / "plugin" / plugin.filename());
+    fs::copy_file(CLI_TEST_LSAN_SUPP, installed / "lsan.supp");
+    fs::copy_file(CLI_TEST_TSAN_SUPP, installed / "tsan.supp");
     for (const auto& e : fs::recursive_directory_iterator(installed.path()))
         fs::permissions(e.path(), fs::perms(0755));
     for (const auto& row : rows) {
@@ -274,6 +276,8 @@ TEST(ToolHostileInputTest, ForbiddenFilesAreIoErrorsAndKeepTheEarlierOutput) {
         Limits limits;
         limits.unprivileged = true;
         limits.executable = installed / "bin/kestrelumen";
+        limits.lsanSuppressions = installed / "lsan.supp";
+        limits.tsanSuppressions = installed / "tsan.supp";
         const RunResult r = runTool({"render", dir / "in.png", "-o", dir / row.output}, dir, limits);
         ::chmod((dir / "ro").c_str(), 0755);
         EXPECT_EQ(r.exitCode, IO) << r.err;
@@ -294,7 +298,7 @@ TEST(ToolHostileInputTest, HostileFrameInASequenceStopsCleanly) {
     writeNoise(dir / "shot.0002.png", 8);
     spit(dir / "shot.0003.png", pngHeader(100000, 100000));
     const RunResult r =
-        runTool({"render", dir / "shot.####.png", "-o", dir / "key.####.png"}, dir, Limits{0, 60, false, {}});
+        runTool({"render", dir / "shot.####.png", "-o", dir / "key.####.png"}, dir, Limits{0, 60, false, {}, CLI_TEST_LSAN_SUPP, CLI_TEST_TSAN_SUPP});
     EXPECT_EQ(r.exitCode, BAD_INPUT) << r.err;
     EXPECT_NE(r.err.find("shot.0003.png"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(dir / "key.0003.png"));
