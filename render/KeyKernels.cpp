@@ -18,15 +18,21 @@
 // and are not used.
 //
 // Speed: the host calls a kernel once per pixel, so the work of one call is
-// one long dependency chain (two divisions deep, about 50 cycles). The
-// processor overlaps consecutive calls only as far as its scheduler holds
-// their operations, so both the length of the chain and the number of vector
-// operations per call count. Hence: tests of the settings are done on their
-// integer bits, decisions that hold for a whole frame are branches, each
-// clamp is only as general as the values that can reach it, and every
-// division keeps its own register (sharing one division between the unmix
-// and the choke saves a division but lengthens the chain, and measured
-// slower).
+// one long dependency chain (two divisions deep, about 60 cycles). The
+// processor overlaps consecutive calls only as far as its floating-point
+// scheduler holds their operations, so the time per pixel follows the length
+// of the chain times the number of vector operations per call; integer work
+// (the tests of the settings) is nearly free. Hence: tests of the settings
+// are done on their integer bits, decisions that hold for a whole frame are
+// branches, each clamp is only as general as the values that can reach it,
+// and every division keeps its own register (sharing one division between
+// the unmix and the choke saves a division but lengthens the chain, and
+// measured slower).
+//
+// The settings a user keys with (every slider strictly between 0 and 1, the
+// keyed view, a key colour within 0..1) take a path of their own,
+// KeyInPlay, where several clamps provably change nothing and are left out;
+// every other setting takes the general path, KeyAnySettings.
 //
 // No lane ever divides by zero, not even one whose result is discarded: a
 // host may run with floating-point exceptions unmasked.
@@ -142,6 +148,17 @@ struct Depth8 {
         const int32_t bits = _mm_cvtsi128_si32(q);
         std::memcpy(out, &bits, sizeof bits);
     }
+
+    // For values known to lie within -2..6: trunc(v * 255) is then within
+    // -510..1530, and the saturating packs alone make everything below 0
+    // code 0 and everything above 1 code 255, as the unit clamp would.
+    static inline void WriteBounded(Pixel* out, __m128 v) {
+        __m128i q = _mm_cvttps_epi32(_mm_mul_ps(v, Load(KEY_SCALE_8)));
+        q = _mm_packs_epi32(q, q);
+        q = _mm_packus_epi16(q, q);
+        const int32_t bits = _mm_cvtsi128_si32(q);
+        std::memcpy(out, &bits, sizeof bits);
+    }
 };
 
 struct Depth16 {
@@ -169,6 +186,20 @@ struct Depth16 {
         q = _mm_packs_epi32(q, q);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out), q);
     }
+
+    // For values known to lie within -2..6, so that trunc(v * 32768) fits
+    // easily in 32 bits. Taken 32768 down, the codes of 0..1 become
+    // -32768..0: the signed pack saturates everything below to -32768,
+    // the minimum with 0 cuts everything above to 0, and adding 32768 back
+    // (modulo 2^16) gives 0..32768.
+    static inline void WriteBounded(Pixel* out, __m128 v) {
+        __m128i q = _mm_cvttps_epi32(_mm_mul_ps(v, Load(KEY_SCALE_16)));
+        q = _mm_sub_epi32(q, _mm_set1_epi32(32768));
+        q = _mm_packs_epi32(q, q);
+        q = _mm_min_epi16(q, _mm_setzero_si128());
+        q = _mm_add_epi16(q, _mm_set1_epi16(INT16_MIN));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), q);
+    }
 };
 
 struct DepthFloat {
@@ -183,18 +214,15 @@ struct DepthFloat {
     static inline __m128 Unit(const Pixel* in) { return _mm_loadu_ps(&in->alpha); }
 
     static inline void Write(Pixel* out, __m128 v) { _mm_storeu_ps(&out->alpha, v); }
+    static inline void WriteBounded(Pixel* out, __m128 v) { Write(out, v); }
 };
 
+// The steps for any settings at all, out of line so that the in-play path
+// keeps the registers to itself.
 template <typename D>
-inline PF_Err KeyPixel(void* refcon, const typename D::Pixel* in, typename D::Pixel* out) {
-    // Three plain test-and-branch pairs; the empty asm statements keep GCC
-    // from merging them into a longer sequence of flag arithmetic.
-    if (refcon == nullptr) return PF_Err_NONE;
-    __asm__("");
-    if (in == nullptr) return PF_Err_NONE;
-    __asm__("");
-    if (out == nullptr) return PF_Err_NONE;
-    const KeySettings& ks = *static_cast<const KeySettings*>(refcon);
+__attribute__((noinline)) PF_Err KeyAnySettings(const KeySettings& ks,
+                                                const typename D::Pixel* in,
+                                                typename D::Pixel* out) {
 
     const __m128 zero = _mm_setzero_ps();
     const __m128 one = One();
@@ -218,11 +246,12 @@ inline PF_Err KeyPixel(void* refcon, const typename D::Pixel* in, typename D::Pi
     // Alpha from distance, and whether to unmix: W.alpha neither 0 nor NaN.
     __m128 wa;
     bool unmix;
-    const bool opaque_choke = BelowOne(Bits(ks.choke_opaque));
+    const uint32_t choke_opaque = Bits(ks.choke_opaque);
+    const bool opaque_choke = BelowOne(choke_opaque);
     if (opaque_choke) {
         // t = d / 1 is d, and d <= 1 already: no division, no clamp.
         wa = d;
-        if (__builtin_expect(!IsZero(Bits(ks.choke_opaque)), 1)) {
+        if (__builtin_expect(!IsZero(choke_opaque), 1)) {
             const __m128 t = _mm_div_ps(d, _mm_set1_ps(1.0f - ks.choke_opaque));
             // t is never NaN here, so t < 1 ? t : 1 equals t >= 1 ? 1 : t.
             wa = _mm_min_ps(t, one);
@@ -269,8 +298,9 @@ inline PF_Err KeyPixel(void* refcon, const typename D::Pixel* in, typename D::Pi
     // which lies in 0..1 unless the input's alpha stayed. Each clamp is the
     // general one cut down to what can reach it.
     __m128 alpha;
-    if (BelowOne(Bits(ks.choke_clear))) {
-        if (__builtin_expect(IsZero(Bits(ks.choke_clear)), 0)) {
+    const uint32_t choke_clear = Bits(ks.choke_clear);
+    if (BelowOne(choke_clear)) {
+        if (__builtin_expect(IsZero(choke_clear), 0)) {
             // (wa - 0) / 1 is wa up to the sign of a zero, which the
             // comparison with 0 below settles the same way.
             alpha = wa;
@@ -302,6 +332,104 @@ inline PF_Err KeyPixel(void* refcon, const typename D::Pixel* in, typename D::Pi
         result = _mm_move_ss(colour, alpha);
     }
     D::Write(out, result);  // with the final clamps of the integer depths
+    return PF_Err_NONE;
+}
+
+// 0 < v < 1 on the bits: a positive value below 1's bits, 0 excluded by
+// taking one off first (0 wraps round to the top). False for NaN and -0.
+inline bool StrictlyInsideUnit(uint32_t b) { return b - 1u < ONE_BITS - 1u; }
+// 0 <= v <= 1, -0 excluded. False for NaN.
+inline bool InsideUnit(uint32_t b) { return b <= ONE_BITS; }
+
+// Every control in play: each slider strictly between 0 and 1, a view that
+// shows the keyed pixel, and, at 8 and 16 bits, a key colour within 0..1.
+template <typename D>
+inline bool InPlay(const KeySettings& ks) {
+    return StrictlyInsideUnit(Bits(ks.choke_clear)) && StrictlyInsideUnit(Bits(ks.choke_opaque)) &&
+           StrictlyInsideUnit(Bits(ks.spill_amount)) && StrictlyInsideUnit(Bits(ks.spill_size)) &&
+           static_cast<uint32_t>(ks.view - VIEW_ALPHA_MATTE) >= 2u &&
+           (D::FLOAT || (InsideUnit(Bits(ks.key_color.red)) &&
+                         InsideUnit(Bits(ks.key_color.green)) &&
+                         InsideUnit(Bits(ks.key_color.blue))));
+}
+
+// The steps under InPlay settings. Every operation is the general path's;
+// what is left out is each clamp that cannot change a value here:
+//  - Nothing is NaN at 8 and 16 bits: the input, the key and the sliders are
+//    finite, and every divisor is above 0.
+//  - The key distance needs no clamp at 8 and 16 bits. At 8 bits p and K lie
+//    in 0..1, so d <= 1 already. At 16 bits a code above 32768 can make d
+//    exceed 1, but any d >= 1 gives W.alpha = 1 and a negative spill weight
+//    (so s = 0) whether it was clamped to 1 or not.
+//  - The spill weight is at most 1: fl(size - d) <= size as d >= 0, so
+//    fl(amount * that) <= fl(amount * size) <= size, and dividing by size
+//    gives at most 1. Only its lower clamp remains (float keeps -0 there).
+//  - W.alpha is at most 1, so (W.alpha - cc) / (1 - cc) is too: the choke
+//    toward transparent leaves alpha within 0..1 and float needs no A().
+//  - Unmixed, |p.c - K.c| <= d <= W.alpha unless W.alpha is 1, so the
+//    quotient lies in -1..1 (in -1..4 at 16 bits with W.alpha 1). With K.c
+//    and the spill shift (|shift| <= 1) the colour lies within -2..6, and the
+//    integer writes let saturation do the unit clamp (WriteBounded).
+// And some settings work is shared: 1 - slider for all four sliders in one
+// subtraction, and the choke toward transparent computed on the sliders'
+// own lanes (lane 0 is choke_clear's; lanes 1 to 3 divide by 1 - slider as
+// well, never by 0, and are thrown away).
+template <typename D>
+inline void KeyInPlay(const KeySettings& ks, const typename D::Pixel* in,
+                      typename D::Pixel* out) {
+    const __m128 zero = _mm_setzero_ps();
+
+    const __m128 p = D::Weighted(in);
+    const __m128 key = _mm_loadu_ps(&ks.key_color.alpha);
+    const __m128 p_minus_key = _mm_sub_ps(p, key);
+    const __m128 diff = Abs(p_minus_key);
+    __m128 d = _mm_max_ps(_mm_max_ps(Splat<1>(diff), Splat<2>(diff)), Splat<3>(diff));
+    if (D::FLOAT) d = UnitClamp(d);  // float input may be NaN or beyond 1
+
+    float weight = ks.spill_amount * (ks.spill_size - _mm_cvtss_f32(d));
+    weight = weight / ks.spill_size;
+
+    // t = d / (1 - choke_opaque) is +0 or more, never NaN.
+    const __m128 sliders = _mm_loadu_ps(&ks.choke_clear);  // clear, opaque, amount, size
+    const __m128 rest = _mm_sub_ps(One(), sliders);         // 1 - each of them
+    const __m128 wa = _mm_min_ps(_mm_div_ps(d, Splat<1>(rest)), One());
+
+    __m128 colour;
+    if (__builtin_expect(_mm_cvtss_f32(wa) > 0.0f, 1)) {
+        colour = _mm_add_ps(_mm_div_ps(p_minus_key, wa), key);
+    } else {
+        colour = D::Unit(in);
+    }
+
+    __m128 alpha = _mm_div_ps(_mm_sub_ps(wa, sliders), rest);
+    alpha = _mm_max_ps(alpha, zero);  // t > 0 ? t : 0
+
+    __m128 s = _mm_set1_ps(weight);
+    // s >= 0 ? s : 0, which keeps a -0 (an underflowed product) as the float
+    // spill matte would; at 8 and 16 bits the sign of a zero is lost anyway.
+    s = D::FLOAT ? _mm_and_ps(_mm_cmpge_ps(s, zero), s) : _mm_max_ps(s, zero);
+
+    const __m128 terms = _mm_mul_ps(key, Load(KEY_GREY_WEIGHTS));
+    const __m128 grey =
+        _mm_add_ps(_mm_add_ps(Splat<1>(terms), Splat<2>(terms)), Splat<3>(terms));
+    const __m128 g = _mm_mul_ps(s, grey);
+    colour = _mm_add_ps(colour, _mm_sub_ps(g, _mm_mul_ps(key, s)));
+
+    D::WriteBounded(out, _mm_move_ss(colour, alpha));
+}
+
+template <typename D>
+inline PF_Err KeyPixel(void* refcon, const typename D::Pixel* in, typename D::Pixel* out) {
+    // Three plain test-and-branch pairs; the empty asm statements keep GCC
+    // from merging them into a longer sequence of flag arithmetic.
+    if (refcon == nullptr) return PF_Err_NONE;
+    __asm__("");
+    if (in == nullptr) return PF_Err_NONE;
+    __asm__("");
+    if (out == nullptr) return PF_Err_NONE;
+    const KeySettings& ks = *static_cast<const KeySettings*>(refcon);
+    if (__builtin_expect(!InPlay<D>(ks), 0)) return KeyAnySettings<D>(ks, in, out);
+    KeyInPlay<D>(ks, in, out);
     return PF_Err_NONE;
 }
 

@@ -9,7 +9,8 @@
 // sight: when GCC can see a vector constant it rebuilds it on every call from
 // a scalar load and a shuffle, where an opaque one is a single load or a
 // memory operand. On ELF they are hidden so that the access is direct, not
-// through the GOT.
+// through the GOT; on Windows the kernels' file is built with the small code
+// model for the same reason (see CMakeLists.txt).
 #if defined(__ELF__)
 #define KESTRELUMEN_HIDDEN __attribute__((visibility("hidden")))
 #else

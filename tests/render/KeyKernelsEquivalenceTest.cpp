@@ -112,7 +112,56 @@ public:
         }
     }
 
+    // Settings that take the kernels' in-play path: every slider strictly
+    // between 0 and 1 (its extremes included), a view that shows the keyed
+    // pixel and, mostly, a key colour within 0..1, where clamps are left out
+    // on the strength of bounds that these draws press against.
+    KeySettings InPlaySettings() {
+        KeySettings ks{};
+        ks.key_color = {AnyFloat(), KeyChannel(), KeyChannel(), KeyChannel()};
+        ks.choke_clear = InsideSlider();
+        ks.choke_opaque = InsideSlider();
+        ks.spill_amount = InsideSlider();
+        ks.spill_size = InsideSlider();
+        static const int32_t views[] = {4, 4, 4, 1, 0, 5, INT_MIN, INT_MAX};
+        ks.view = views[Below(sizeof views / sizeof views[0])];
+        return ks;
+    }
+
 private:
+    float InsideSlider() {
+        static const uint32_t extremes[] = {
+            0x00000001u,  // smallest subnormal
+            0x33800000u,  // 2^-24
+            0x3f7fffffu,  // just below 1
+            0x3f7ffffeu,
+            0x3f000000u,  // 0.5
+        };
+        switch (Below(4)) {
+            case 0:
+                return FromBits(extremes[Below(sizeof extremes / sizeof extremes[0])]);
+            case 1:
+                return static_cast<float>(1 + Below(999)) / 1000.0f;
+            default:
+                return static_cast<float>(1 + Below((1u << 24) - 1)) * 0x1p-24f;
+        }
+    }
+
+    float KeyChannel() {
+        switch (Below(6)) {
+            case 0:
+                return Below(2) ? 0.0f : 1.0f;
+            case 1:
+                return static_cast<float>(Below(256)) / 255.0f;
+            case 2:
+                return FromBits(Below(2) ? 0x00000001u : 0x3f7fffffu);
+            case 3:
+                return AnyFloat();  // now and then outside 0..1: the general path
+            default:
+                return static_cast<float>(Below(1u << 24)) * 0x1p-24f;
+        }
+    }
+
     float Edge() {
         static const uint32_t edges[] = {
             0x00000000u,  // +0
@@ -169,6 +218,32 @@ TEST(KeyKernelsEquivalence, Random16) {
 
 TEST(KeyKernelsEquivalence, RandomFloat) {
     RunRandom(32, 1000 * SCALE / 16, 4000, [](Values& v) {
+        return PF_PixelFloat{v.AnyFloat(), v.AnyFloat(), v.AnyFloat(), v.AnyFloat()};
+    });
+}
+
+template <typename MakePixel>
+void RunInPlay(uint64_t seed, MakePixel make) {
+    Values v(seed);
+    std::string report;
+    uint64_t mismatches = 0;
+    for (int i = 0; i < 1000 * SCALE / 16; ++i) {
+        const KeySettings ks = v.InPlaySettings();
+        for (int j = 0; j < 4000; ++j) {
+            if (!Agree(ks, make(v), &report)) ++mismatches;
+        }
+    }
+    EXPECT_EQ(mismatches, 0u) << "first: " << report;
+}
+
+// Pixels of every kind under in-play settings; at 16 bits the codes above
+// white, which push the key distance and the unmixed colour past 1.
+TEST(KeyKernelsEquivalence, InPlaySettings) {
+    RunInPlay(81, [](Values& v) { return PF_Pixel{v.Code8(), v.Code8(), v.Code8(), v.Code8()}; });
+    RunInPlay(82, [](Values& v) {
+        return PF_Pixel16{v.Code16(), v.Code16(), v.Code16(), v.Code16()};
+    });
+    RunInPlay(83, [](Values& v) {
         return PF_PixelFloat{v.AnyFloat(), v.AnyFloat(), v.AnyFloat(), v.AnyFloat()};
     });
 }

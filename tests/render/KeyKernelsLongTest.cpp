@@ -86,6 +86,14 @@ TEST(KeyKernelsLong, EveryBytePixelEveryControl) {
     EveryBytePixel(Settings(0.12f, 0.7f, 0.18f, 0.1f, 0.2f, 0.6f, 0.5f, kestrelumen::VIEW_FINAL));
 }
 
+// The in-play path at its extremes: key colour at the corners of 0..1,
+// choke toward opaque the smallest subnormal, choke toward transparent,
+// spill amount just below 1 and spill size 2^-24.
+TEST(KeyKernelsLong, EveryBytePixelInPlayExtremes) {
+    EveryBytePixel(Settings(0.0f, 1.0f, 0.0f, 0x1.fffffep-1f, 0x1p-149f, 0x1.fffffep-1f, 0x1p-24f,
+                            kestrelumen::VIEW_FINAL));
+}
+
 // The controls' defaults: black key, spill size 1, where the kernels skip
 // the divisions by 1.
 TEST(KeyKernelsLong, EveryBytePixelDefaults) {
