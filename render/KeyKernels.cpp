@@ -116,6 +116,17 @@ inline __m128 WidenShorts(const PF_Pixel16* in) {
     return _mm_cvtepi32_ps(v);
 }
 
+// The key distance before its clamp, in every lane, from p - K. |K - p| is
+// |p - K| bit for bit (rounding is symmetric, and equal values give +0 either
+// way), so one subtraction serves the distance and the unmix. The operand
+// order of each max is the comparison as written, diff.red > diff.green ?
+// red : green, then m > diff.blue ? m : blue, which is where a NaN
+// difference goes.
+inline __m128 Distance(__m128 p_minus_key) {
+    const __m128 diff = Abs(p_minus_key);
+    return _mm_max_ps(_mm_max_ps(Splat<1>(diff), Splat<2>(diff)), Splat<3>(diff));
+}
+
 // Each depth supplies the alpha-weighted colour p (lanes 1 to 3), the input
 // on the 0-to-1 scale (the working pixel; only needed when the input alpha
 // stays or the unmix is skipped), and how a pixel goes out.
@@ -232,16 +243,9 @@ __attribute__((noinline)) PF_Err KeyAnySettings(const KeySettings& ks,
     const __m128 p = D::Weighted(in);
     const __m128 key = _mm_loadu_ps(&ks.key_color.alpha);
 
-    // Key distance. |K - p| is |p - K| bit for bit (rounding is symmetric,
-    // and equal values give +0 either way), so one subtraction serves the
-    // distance and the unmix. The operand order of each max is the
-    // comparison as written, diff.red > diff.green ? red : green, then
-    // m > diff.blue ? m : blue, which is where a NaN difference goes.
     const __m128 p_minus_key = _mm_sub_ps(p, key);
-    const __m128 diff = Abs(p_minus_key);
-    __m128 d = _mm_max_ps(_mm_max_ps(Splat<1>(diff), Splat<2>(diff)), Splat<3>(diff));
     // d is +0 or more, or NaN: the short clamp is exact.
-    d = UnitClamp(d);
+    const __m128 d = UnitClamp(Distance(p_minus_key));
 
     // Alpha from distance, and whether to unmix: W.alpha neither 0 nor NaN.
     __m128 wa;
@@ -382,8 +386,7 @@ inline void KeyInPlay(const KeySettings& ks, const typename D::Pixel* in,
     const __m128 p = D::Weighted(in);
     const __m128 key = _mm_loadu_ps(&ks.key_color.alpha);
     const __m128 p_minus_key = _mm_sub_ps(p, key);
-    const __m128 diff = Abs(p_minus_key);
-    __m128 d = _mm_max_ps(_mm_max_ps(Splat<1>(diff), Splat<2>(diff)), Splat<3>(diff));
+    __m128 d = Distance(p_minus_key);
     if (D::FLOAT) d = UnitClamp(d);  // float input may be NaN or beyond 1
 
     float weight = ks.spill_amount * (ks.spill_size - _mm_cvtss_f32(d));

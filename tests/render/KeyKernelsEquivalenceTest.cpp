@@ -190,50 +190,47 @@ private:
     std::mt19937_64 rng_;
 };
 
-template <typename MakePixel>
-void RunRandom(uint64_t seed, int settings_count, int pixels_per_setting, MakePixel make) {
+// Draws settings_count settings with draw_settings and 4000 pixels under each.
+template <typename DrawSettings, typename MakePixel>
+void RunRandom(uint64_t seed, int settings_count, DrawSettings draw_settings, MakePixel make) {
     Values v(seed);
     std::string report;
     uint64_t mismatches = 0;
     for (int i = 0; i < settings_count; ++i) {
-        const KeySettings ks = v.Settings();
-        for (int j = 0; j < pixels_per_setting; ++j) {
-            if (!Agree(ks, make(v), &report)) ++mismatches;
-        }
-    }
-    EXPECT_EQ(mismatches, 0u) << "first: " << report;
-}
-
-TEST(KeyKernelsEquivalence, Random8) {
-    RunRandom(8, 1000 * SCALE / 16, 4000, [](Values& v) {
-        return PF_Pixel{v.Code8(), v.Code8(), v.Code8(), v.Code8()};
-    });
-}
-
-TEST(KeyKernelsEquivalence, Random16) {
-    RunRandom(16, 1000 * SCALE / 16, 4000, [](Values& v) {
-        return PF_Pixel16{v.Code16(), v.Code16(), v.Code16(), v.Code16()};
-    });
-}
-
-TEST(KeyKernelsEquivalence, RandomFloat) {
-    RunRandom(32, 1000 * SCALE / 16, 4000, [](Values& v) {
-        return PF_PixelFloat{v.AnyFloat(), v.AnyFloat(), v.AnyFloat(), v.AnyFloat()};
-    });
-}
-
-template <typename MakePixel>
-void RunInPlay(uint64_t seed, MakePixel make) {
-    Values v(seed);
-    std::string report;
-    uint64_t mismatches = 0;
-    for (int i = 0; i < 1000 * SCALE / 16; ++i) {
-        const KeySettings ks = v.InPlaySettings();
+        const KeySettings ks = draw_settings(v);
         for (int j = 0; j < 4000; ++j) {
             if (!Agree(ks, make(v), &report)) ++mismatches;
         }
     }
     EXPECT_EQ(mismatches, 0u) << "first: " << report;
+}
+
+template <typename MakePixel>
+void RunRandom(uint64_t seed, MakePixel make) {
+    RunRandom(seed, 1000 * SCALE / 16, [](Values& v) { return v.Settings(); }, make);
+}
+
+template <typename MakePixel>
+void RunInPlay(uint64_t seed, MakePixel make) {
+    RunRandom(seed, 1000 * SCALE / 16, [](Values& v) { return v.InPlaySettings(); }, make);
+}
+
+TEST(KeyKernelsEquivalence, Random8) {
+    RunRandom(8, [](Values& v) {
+        return PF_Pixel{v.Code8(), v.Code8(), v.Code8(), v.Code8()};
+    });
+}
+
+TEST(KeyKernelsEquivalence, Random16) {
+    RunRandom(16, [](Values& v) {
+        return PF_Pixel16{v.Code16(), v.Code16(), v.Code16(), v.Code16()};
+    });
+}
+
+TEST(KeyKernelsEquivalence, RandomFloat) {
+    RunRandom(32, [](Values& v) {
+        return PF_PixelFloat{v.AnyFloat(), v.AnyFloat(), v.AnyFloat(), v.AnyFloat()};
+    });
 }
 
 // Pixels of every kind under in-play settings; at 16 bits the codes above
