@@ -234,7 +234,6 @@ template <typename D>
 __attribute__((noinline)) PF_Err KeyAnySettings(const KeySettings& ks,
                                                 const typename D::Pixel* in,
                                                 typename D::Pixel* out) {
-
     const __m128 zero = _mm_setzero_ps();
     const __m128 one = One();
 
@@ -378,6 +377,11 @@ inline bool InPlay(const KeySettings& ks) {
 // subtraction, and the choke toward transparent computed on the sliders'
 // own lanes (lane 0 is choke_clear's; lanes 1 to 3 divide by 1 - slider as
 // well, never by 0, and are thrown away).
+// The statements are ordered so that few values are live at once: under the
+// Windows x64 convention xmm6 and up are the caller's, and each one the
+// kernel touches costs a store and a load on every call: two to four of them
+// in the mingw build, where the order that measures about 1.5% faster at
+// 8 bits on Linux needs four to seven and is no faster under Wine.
 template <typename D>
 inline void KeyInPlay(const KeySettings& ks, const typename D::Pixel* in,
                       typename D::Pixel* out) {
