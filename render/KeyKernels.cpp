@@ -343,6 +343,12 @@ __attribute__((noinline)) PF_Err KeyAnySettings(const KeySettings& ks,
 inline bool StrictlyInsideUnit(uint32_t b) { return b - 1u < ONE_BITS - 1u; }
 // 0 <= v <= 1, -0 excluded. False for NaN.
 inline bool InsideUnit(uint32_t b) { return b <= ONE_BITS; }
+// Neither matte view: view - 2 is neither 0 nor 1. Unsigned, because the
+// host may store any 32-bit value and view - 2 would overflow at INT_MIN.
+inline bool ShowsKeyedPixel(int32_t view) {
+    static_assert(VIEW_SPILL_MATTE == VIEW_ALPHA_MATTE + 1, "the mattes are adjacent");
+    return static_cast<uint32_t>(view) - static_cast<uint32_t>(VIEW_ALPHA_MATTE) >= 2u;
+}
 
 // Every control in play: each slider strictly between 0 and 1, a view that
 // shows the keyed pixel, and, at 8 and 16 bits, a key colour within 0..1.
@@ -350,7 +356,7 @@ template <typename D>
 inline bool InPlay(const KeySettings& ks) {
     return StrictlyInsideUnit(Bits(ks.choke_clear)) && StrictlyInsideUnit(Bits(ks.choke_opaque)) &&
            StrictlyInsideUnit(Bits(ks.spill_amount)) && StrictlyInsideUnit(Bits(ks.spill_size)) &&
-           static_cast<uint32_t>(ks.view - VIEW_ALPHA_MATTE) >= 2u &&
+           ShowsKeyedPixel(ks.view) &&
            (D::FLOAT || (InsideUnit(Bits(ks.key_color.red)) &&
                          InsideUnit(Bits(ks.key_color.green)) &&
                          InsideUnit(Bits(ks.key_color.blue))));
