@@ -18,19 +18,20 @@
 // and are not used.
 //
 // Speed: the host calls a kernel once per pixel, so the work of one call is
-// one long dependency chain (two divisions deep, about 60 cycles). The
-// processor overlaps consecutive calls only as far as its floating-point
-// scheduler holds their operations, so the time per pixel follows the length
-// of the chain times the number of vector operations per call; integer work
-// (the tests of the settings) is nearly free. Hence: tests of the settings
-// are done on their integer bits, decisions that hold for a whole frame are
-// branches, each clamp is only as general as the values that can reach it,
-// and every division keeps its own register (sharing one division between
-// the unmix and the choke saves a division but lengthens the chain, and
-// measured slower).
+// one long dependency chain (two divisions deep, about 60 cycles), and the
+// processor overlaps several calls. What limits it is the number of vector
+// instructions per call, loads, register copies and zeroings included: on
+// the machine the figures in the README come from, each one costs about 1%
+// of the 8-bit kernel, while turning all four divisions into (inexact)
+// multiplications gains only 8%, and an integer instruction costs a fifth
+// of a vector one. Hence: tests of the settings are done on their integer
+// bits, decisions that hold for a whole frame are branches, each clamp is
+// only as general as the values that can reach it, and every division
+// keeps its own register (sharing one division between the unmix and the
+// choke saves a division but costs more instructions to set up).
 //
-// The settings a user keys with (every slider strictly between 0 and 1, the
-// keyed view, a key colour within 0..1) take a path of their own,
+// The settings a user keys with (sliders within 0..1, the spill size above
+// 0, the keyed view, a key colour within 0..1) take a path of their own,
 // KeyInPlay, where several clamps provably change nothing and are left out;
 // every other setting takes the general path, KeyAnySettings.
 //
@@ -64,6 +65,10 @@ inline __m128 Splat(__m128 v) {
 
 inline __m128 Abs(__m128 v) {
     return _mm_and_ps(v, _mm_load_ps(reinterpret_cast<const float*>(KEY_ABS_MASK.v)));
+}
+
+inline __m128 NegatedAbs(__m128 v) {
+    return _mm_or_ps(v, _mm_load_ps(reinterpret_cast<const float*>(KEY_SIGN_MASK.v)));
 }
 
 // U(v) with the sign of a zero kept: 1 above 1, v for 0 <= v <= 1 (-0 stays
@@ -125,6 +130,13 @@ inline __m128 WidenShorts(const PF_Pixel16* in) {
 inline __m128 Distance(__m128 p_minus_key) {
     const __m128 diff = Abs(p_minus_key);
     return _mm_max_ps(_mm_max_ps(Splat<1>(diff), Splat<2>(diff)), Splat<3>(diff));
+}
+
+// -d, bit for bit: -(x > y ? x : y) is -x < -y ? -x : -y, so each max
+// becomes a min of the negated values in the same operand order.
+inline __m128 NegatedDistance(__m128 p_minus_key) {
+    const __m128 diff = NegatedAbs(p_minus_key);
+    return _mm_min_ps(_mm_min_ps(Splat<1>(diff), Splat<2>(diff)), Splat<3>(diff));
 }
 
 // Each depth supplies the alpha-weighted colour p (lanes 1 to 3), the input
@@ -341,6 +353,8 @@ __attribute__((noinline)) PF_Err KeyAnySettings(const KeySettings& ks,
 // 0 < v < 1 on the bits: a positive value below 1's bits, 0 excluded by
 // taking one off first (0 wraps round to the top). False for NaN and -0.
 inline bool StrictlyInsideUnit(uint32_t b) { return b - 1u < ONE_BITS - 1u; }
+// +0 <= v < 1. False for NaN and -0.
+inline bool FromZeroBelowOne(uint32_t b) { return b < ONE_BITS; }
 // 0 <= v <= 1, -0 excluded. False for NaN.
 inline bool InsideUnit(uint32_t b) { return b <= ONE_BITS; }
 // Neither matte view: view - 2 is neither 0 nor 1. Unsigned, because the
@@ -350,13 +364,18 @@ inline bool ShowsKeyedPixel(int32_t view) {
     return static_cast<uint32_t>(view) - static_cast<uint32_t>(VIEW_ALPHA_MATTE) >= 2u;
 }
 
-// Every control in play: each slider strictly between 0 and 1, a view that
-// shows the keyed pixel, and, at 8 and 16 bits, a key colour within 0..1.
+// Every control in play: each slider below 1 and not negative (-0 counts as
+// negative), the spill size also above 0, a view that shows the keyed pixel,
+// and, at 8 and 16 bits, a key colour within 0..1. A choke of +0 divides by
+// 1, which changes nothing. So does a spill amount of +0 at 8 and 16 bits,
+// where it makes the spill shift +0; in float it must be above 0, since
+// adding a shift of +0 would turn a colour of -0 into +0.
 template <typename D>
 inline bool InPlay(const KeySettings& ks) {
-    return StrictlyInsideUnit(Bits(ks.choke_clear)) && StrictlyInsideUnit(Bits(ks.choke_opaque)) &&
-           StrictlyInsideUnit(Bits(ks.spill_amount)) && StrictlyInsideUnit(Bits(ks.spill_size)) &&
-           ShowsKeyedPixel(ks.view) &&
+    return FromZeroBelowOne(Bits(ks.choke_clear)) && FromZeroBelowOne(Bits(ks.choke_opaque)) &&
+           (D::FLOAT ? StrictlyInsideUnit(Bits(ks.spill_amount))
+                     : FromZeroBelowOne(Bits(ks.spill_amount))) &&
+           StrictlyInsideUnit(Bits(ks.spill_size)) && ShowsKeyedPixel(ks.view) &&
            (D::FLOAT || (InsideUnit(Bits(ks.key_color.red)) &&
                          InsideUnit(Bits(ks.key_color.green)) &&
                          InsideUnit(Bits(ks.key_color.blue))));
@@ -382,40 +401,64 @@ inline bool InPlay(const KeySettings& ks) {
 // And some settings work is shared: 1 - slider for all four sliders in one
 // subtraction, and the choke toward transparent computed on the sliders'
 // own lanes (lane 0 is choke_clear's; lanes 1 to 3 divide by 1 - slider as
-// well, never by 0, and are thrown away).
-// The statements are ordered so that few values are live at once: under the
-// Windows x64 convention xmm6 and up are the caller's, and each one the
-// kernel touches costs a store and a load on every call: two to four of them
-// in the mingw build, where the order that measures about 1.5% faster at
-// 8 bits on Linux needs four to seven and is no faster under Wine.
+// well, never by 0 as every slider is below 1, and are thrown away).
+//
+// At 8 and 16 bits the distance and the chokes are worked negated, which
+// changes no bit: -d comes from -|x| (an OR with the sign) as cheaply as d,
+// d / (1 - co) is -d / (co - 1), size - d is size + -d, and
+// (cc - W.alpha) / (cc - 1) differs from (W.alpha - cc) / (1 - cc) only in
+// the sign of a zero, which the clamp at 0 settles. The gain is that the
+// subtraction from the sliders may overwrite them, where W.alpha - sliders
+// would need a copy of W.alpha, still wanted by the unmix.
+//
+// What this costs is the number of vector instructions, copies and loads
+// included, far more than the length of the chain (see above), so a pixel
+// equal to the key colour (W.alpha = 0, rare) returns false for the general
+// path to do, leaving one straight path here. The statements are ordered so
+// that few values are live at once: under the Windows x64 convention xmm6
+// and up are the caller's, and each one the kernel touches costs a store
+// and a load on every call.
 template <typename D>
-inline void KeyInPlay(const KeySettings& ks, const typename D::Pixel* in,
+inline bool KeyInPlay(const KeySettings& ks, const typename D::Pixel* in,
                       typename D::Pixel* out) {
-    const __m128 zero = _mm_setzero_ps();
+    // One zero register for the call: left alone, GCC makes a new zero for
+    // each use, one instruction each time.
+    __m128 zero = _mm_setzero_ps();
+    __asm__("" : "+x"(zero));
 
     const __m128 p = D::Weighted(in);
     const __m128 key = _mm_loadu_ps(&ks.key_color.alpha);
     const __m128 p_minus_key = _mm_sub_ps(p, key);
-    __m128 d = Distance(p_minus_key);
-    if (D::FLOAT) d = UnitClamp(d);  // float input may be NaN or beyond 1
-
-    float weight = ks.spill_amount * (ks.spill_size - _mm_cvtss_f32(d));
-    weight = weight / ks.spill_size;
-
-    // t = d / (1 - choke_opaque) is +0 or more, never NaN.
     const __m128 sliders = _mm_loadu_ps(&ks.choke_clear);  // clear, opaque, amount, size
-    const __m128 rest = _mm_sub_ps(One(), sliders);         // 1 - each of them
-    const __m128 wa = _mm_min_ps(_mm_div_ps(d, Splat<1>(rest)), One());
 
-    __m128 colour;
-    if (__builtin_expect(_mm_cvtss_f32(wa) > 0.0f, 1)) {
-        colour = _mm_add_ps(_mm_div_ps(p_minus_key, wa), key);
+    // W.alpha = min(d / (1 - choke_opaque), 1), which is +0 or more, never
+    // NaN; the choke toward transparent before its clamp; fl(size - d).
+    __m128 wa, alpha;
+    float size_minus_d;
+    if (D::FLOAT) {
+        const __m128 d = UnitClamp(Distance(p_minus_key));  // input may be NaN or beyond 1
+        const __m128 rest = _mm_sub_ps(One(), sliders);
+        wa = _mm_min_ps(_mm_div_ps(d, Splat<1>(rest)), One());
+        alpha = _mm_div_ps(_mm_sub_ps(wa, sliders), rest);
+        size_minus_d = ks.spill_size - _mm_cvtss_f32(d);
     } else {
-        colour = D::Unit(in);
+        const __m128 nd = NegatedDistance(p_minus_key);
+        const __m128 nrest = _mm_sub_ps(sliders, One());  // each slider - 1
+        wa = _mm_min_ps(_mm_div_ps(nd, Splat<1>(nrest)), One());
+        alpha = _mm_div_ps(_mm_sub_ps(sliders, wa), nrest);
+        size_minus_d = ks.spill_size + _mm_cvtss_f32(nd);
     }
-
-    __m128 alpha = _mm_div_ps(_mm_sub_ps(wa, sliders), rest);
     alpha = _mm_max_ps(alpha, zero);  // t > 0 ? t : 0
+
+    // The divisor is read again, through a pointer the compiler cannot see
+    // through, so that the division takes it from memory: the first read is
+    // overwritten by the subtraction, and reusing it would cost a copy.
+    const KeySettings* again = &ks;
+    __asm__("" : "+r"(again));
+    const float weight = (ks.spill_amount * size_minus_d) / again->spill_size;
+
+    if (__builtin_expect(!_mm_comigt_ss(wa, zero), 0)) return false;
+    __m128 colour = _mm_add_ps(_mm_div_ps(p_minus_key, wa), key);
 
     __m128 s = _mm_set1_ps(weight);
     // s >= 0 ? s : 0, which keeps a -0 (an underflowed product) as the float
@@ -429,6 +472,7 @@ inline void KeyInPlay(const KeySettings& ks, const typename D::Pixel* in,
     colour = _mm_add_ps(colour, _mm_sub_ps(g, _mm_mul_ps(key, s)));
 
     D::WriteBounded(out, _mm_move_ss(colour, alpha));
+    return true;
 }
 
 template <typename D>
@@ -441,9 +485,9 @@ inline PF_Err KeyPixel(void* refcon, const typename D::Pixel* in, typename D::Pi
     __asm__("");
     if (out == nullptr) return PF_Err_NONE;
     const KeySettings& ks = *static_cast<const KeySettings*>(refcon);
-    if (__builtin_expect(!InPlay<D>(ks), 0)) return KeyAnySettings<D>(ks, in, out);
-    KeyInPlay<D>(ks, in, out);
-    return PF_Err_NONE;
+    if (__builtin_expect(InPlay<D>(ks), 1) && __builtin_expect(KeyInPlay<D>(ks, in, out), 1))
+        return PF_Err_NONE;
+    return KeyAnySettings<D>(ks, in, out);
 }
 
 }  // namespace

@@ -49,6 +49,7 @@ struct alignas(16) Bits4 {
 
 extern const Vec4 KEY_ONES KESTRELUMEN_HIDDEN;        // 1 in every lane
 extern const Bits4 KEY_ABS_MASK KESTRELUMEN_HIDDEN;   // every bit but the sign
+extern const Bits4 KEY_SIGN_MASK KESTRELUMEN_HIDDEN;  // only the sign
 extern const Vec4 KEY_GREY_WEIGHTS KESTRELUMEN_HIDDEN;  // 0, 0.3, 0.59, 0.11
 extern const Vec4 KEY_SCALE_8 KESTRELUMEN_HIDDEN;     // 255 in every lane
 extern const Vec4 KEY_SCALE_16 KESTRELUMEN_HIDDEN;    // 32768 in every lane

@@ -113,15 +113,16 @@ public:
     }
 
     // Settings that take the kernels' in-play path: every slider strictly
-    // between 0 and 1 (its extremes included), a view that shows the keyed
-    // pixel and, mostly, a key colour within 0..1, where clamps are left out
-    // on the strength of bounds that these draws press against.
+    // between 0 and 1 (its extremes included) or, for the chokes and the
+    // spill amount, sometimes a zero of either sign, a view that shows the
+    // keyed pixel and, mostly, a key colour within 0..1, where clamps are
+    // left out on the strength of bounds that these draws press against.
     KeySettings InPlaySettings() {
         KeySettings ks{};
         ks.key_color = {AnyFloat(), KeyChannel(), KeyChannel(), KeyChannel()};
-        ks.choke_clear = InsideSlider();
-        ks.choke_opaque = InsideSlider();
-        ks.spill_amount = InsideSlider();
+        ks.choke_clear = InsideSliderOrZero();
+        ks.choke_opaque = InsideSliderOrZero();
+        ks.spill_amount = InsideSliderOrZero();
         ks.spill_size = InsideSlider();
         static const int32_t views[] = {4, 4, 4, 1, 0, 5, INT_MIN, INT_MAX};
         ks.view = views[Below(sizeof views / sizeof views[0])];
@@ -144,6 +145,17 @@ private:
                 return static_cast<float>(1 + Below(999)) / 1000.0f;
             default:
                 return static_cast<float>(1 + Below((1u << 24) - 1)) * 0x1p-24f;
+        }
+    }
+
+    float InsideSliderOrZero() {
+        switch (Below(8)) {
+            case 0:
+                return 0.0f;
+            case 1:
+                return Below(4) ? 0.0f : -0.0f;
+            default:
+                return InsideSlider();
         }
     }
 
