@@ -257,6 +257,31 @@ TEST(KeyKernelsEquivalence, InPlaySettings) {
     });
 }
 
+// Pixels that are exactly the key colour under in-play settings: alpha from
+// distance is 0 and the unmix is skipped, which the fast path hands over to
+// the general one. At full alpha the weighted colour is the colour itself.
+TEST(KeyKernelsEquivalence, PixelOnTheKeyUnderInPlaySettings) {
+    Values v(91);
+    std::string report;
+    uint64_t mismatches = 0;
+    for (int i = 0; i < 1000; ++i) {
+        KeySettings ks = v.InPlaySettings();
+        const uint8_t r8 = v.Code8(), g8 = v.Code8(), b8 = v.Code8();
+        ks.key_color = {v.AnyFloat(), r8 / 255.0f, g8 / 255.0f, b8 / 255.0f};
+        if (!Agree(ks, PF_Pixel{255, r8, g8, b8}, &report)) ++mismatches;
+
+        const auto code16 = [&v] { return static_cast<uint16_t>(v.Below(32769)); };
+        const uint16_t r16 = code16(), g16 = code16(), b16 = code16();
+        ks.key_color = {v.AnyFloat(), r16 * 0x1p-15f, g16 * 0x1p-15f, b16 * 0x1p-15f};
+        if (!Agree(ks, PF_Pixel16{32768, r16, g16, b16}, &report)) ++mismatches;
+
+        const float rf = v.AnyFloat(), gf = v.AnyFloat(), bf = v.AnyFloat();
+        ks.key_color = {v.AnyFloat(), rf, gf, bf};
+        if (!Agree(ks, PF_PixelFloat{1.0f, rf, gf, bf}, &report)) ++mismatches;
+    }
+    EXPECT_EQ(mismatches, 0u) << "first: " << report;
+}
+
 // Ordinary footage under ordinary settings: colours near a green key, where
 // the unmix and the spill are exercised rather than the edge cases.
 TEST(KeyKernelsEquivalence, PlausibleFootage) {
