@@ -451,8 +451,8 @@ inline bool KeyInPlay(const KeySettings& ks, const typename D::Pixel* in,
     alpha = _mm_max_ps(alpha, zero);  // t > 0 ? t : 0
 
     // The divisor is read again, through a pointer the compiler cannot see
-    // through, so that the division takes it from memory: the first read is
-    // overwritten by the subtraction, and reusing it would cost a copy.
+    // through, so that the division takes it from memory: the first read
+    // became size - d in place, and keeping it would cost a copy.
     const KeySettings* again = &ks;
     __asm__("" : "+r"(again));
     const float weight = (ks.spill_amount * size_minus_d) / again->spill_size;
