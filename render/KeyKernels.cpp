@@ -21,10 +21,10 @@
 // one long dependency chain (two divisions deep, about 60 cycles), and the
 // processor overlaps several calls. What limits it is the number of vector
 // instructions per call, loads, register copies and zeroings included: on
-// the machine the figures in the README come from, each one costs about 1%
+// the machine the figures in the README come from, each one costs 1 to 2%
 // of the 8-bit kernel, while turning all four divisions into (inexact)
 // multiplications gains only 8%, and an integer instruction costs a fifth
-// of a vector one. Hence: tests of the settings are done on their integer
+// of a vector one or less. Hence: tests of the settings are done on their integer
 // bits, decisions that hold for a whole frame are branches, each clamp is
 // only as general as the values that can reach it, and every division
 // keeps its own register (sharing one division between the unmix and the
