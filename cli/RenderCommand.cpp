@@ -15,6 +15,8 @@
 #include "cli/Keyer.h"
 #include "cli/Progress.h"
 #include "cli/Sequence.h"
+#include "cli/pipeline/ImageSequenceSink.h"
+#include "cli/pipeline/ImageSequenceSource.h"
 
 namespace fs = std::filesystem;
 
@@ -113,9 +115,9 @@ int runRender(const RenderOptions& o) {
     const int view = o.controls.view;
     checkOutputPath(out.path(frames.front()), !isMatteView(view));
 
-    // The first frame decides depth and size for the whole sequence, as a
-    // host layer has one of each.
-    const FileInfo first = probeImage(in.path(frames.front()));
+    ImageSequenceSource source(in, frames, o.depth.has_value());
+    ImageSequenceSink sink(out);
+    const FileInfo first = source.info();
     const Depth depth = o.depth ? *o.depth : first.depth;
 
     const int threads =
@@ -125,30 +127,22 @@ int runRender(const RenderOptions& o) {
 
     installInterruptCleanup();
     Progress progress(static_cast<int>(frames.size()), in.isSequence() && !o.quiet);
-    bool warnedDepth = false;
-    for (int f : frames) {
-        const std::string src = in.path(f);
-        Depth fileDepth = depth;
-        HostImage image = readImage(src, depth, &fileDepth);
-        // Unforced, the first frame chose the depth; a frame of another depth
-        // is converted to it, and the user should know.
-        if (!o.depth && fileDepth != first.depth && !o.quiet && !warnedDepth) {
-            progress.note(std::string("kestrelumen: warning: ") + src + " is " + depthName(fileDepth) +
-                          "; the sequence renders at " + depthName(depth) +
-                          ", its first frame's depth (use --depth to choose)");
-            warnedDepth = true;
-        }
+    const WarningHandler note = [&](const std::string& line) {
+        if (!o.quiet) progress.note("kestrelumen: warning: " + line);
+    };
+    source.onWarning(note);
+    sink.onWarning(note);
+    for (int f : source.frames()) {
+        HostImage image = source.read(f, depth);
         if (image.width != first.width || image.height != first.height)
             throw Failure(EXIT_BAD_INPUT,
-                          src + ": " + std::to_string(image.width) + "x" +
+                          source.name(f) + ": " + std::to_string(image.width) + "x" +
                               std::to_string(image.height) + " differs from the sequence's " +
                               std::to_string(first.width) + "x" + std::to_string(first.height));
-        const HostImage keyed = keyer.render(std::move(image), f);
-        std::string warning;
-        writeImage(out.path(f), keyed, &warning);
-        if (!warning.empty() && !o.quiet) progress.note("kestrelumen: warning: " + warning);
+        sink.write(f, keyer.render(std::move(image), f));
         progress.frameDone(f);
     }
+    sink.finish();
     progress.finish();
 
     if (!o.quiet) {
