@@ -12,6 +12,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
   python3 python3-pefile
   ffmpeg valgrind
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev
 )
 
 missing=()
