@@ -15,6 +15,7 @@
 #include "cli/Keyer.h"
 #include "cli/Progress.h"
 #include "cli/Sequence.h"
+#include "cli/clip/ClipRender.h"
 #include "cli/pipeline/ImageSequenceSink.h"
 #include "cli/pipeline/ImageSequenceSource.h"
 
@@ -59,6 +60,9 @@ std::string frameListText(const std::vector<int>& frames) {
 }  // namespace
 
 int runRender(const RenderOptions& o) {
+    // Before anything reads the input as a picture: the image reader would
+    // take a movie's first frame and carry on as if that were all of it.
+    if (involvesClip(o)) return runClipRender(o);
     const FramePattern in(o.input, "input");
     const FramePattern out(o.output, "-o");
     if (in.isSequence() != out.isSequence())

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/Controls.h"
 #include "cli/ImageFile.h"
@@ -19,6 +20,10 @@ struct RenderOptions {
     int threads = 0;  // 0: all cores
     bool quiet = false;
     bool skipMissing = false;
+    // Clip outputs.
+    std::string codec;                      // empty: the container's default
+    std::vector<std::string> codecOptions;  // KEY=VALUE for the encoder
+    std::string fps;                        // images to a clip; empty: 24
 };
 
 // Returns the exit code; failures arrive as Failure exceptions.

@@ -13,6 +13,7 @@
 #include "cli/ExitCodes.h"
 #include "cli/Info.h"
 #include "cli/RenderCommand.h"
+#include "cli/clip/ClipFormats.h"
 
 using namespace kcli;
 
@@ -38,9 +39,10 @@ int run(int argc, char** argv) {
     CLI::App* render = app.add_subcommand(
         "render",
         "Key IN and write OUT. IN may be a numbered sequence such as shot.####.exr or "
-        "shot.%04d.exr; OUT must then be one too.");
-    render->add_option("IN", ro.input, "Input image or sequence")->required();
-    render->add_option("-o,--output", ro.output, "Output image or sequence (.png, .tif, .exr)")
+        "shot.%04d.exr, or a video clip; OUT may be an image, a sequence or a clip.");
+    render->add_option("IN", ro.input, "Input image, sequence or clip")->required();
+    render->add_option("-o,--output", ro.output,
+                       "Output image or sequence (.png, .tif, .exr), or clip (.mov, .mkv, .webm)")
         ->required();
     render->add_option("-k,--key", key,
                        "Key colour: #rrggbb, r,g,b in 0..1, or a name (green, blue, ...); "
@@ -65,11 +67,20 @@ int run(int argc, char** argv) {
     render->add_option("--depth", depth,
                        "Render at 8, 16 or 32 (float) bits whatever the file holds");
     render->add_option("--frames", ro.frames,
-                       "Frames of a sequence: FIRST-LAST, N, or a comma list; default every "
-                       "frame from the first to the last on disk");
+                       "Frames of a sequence or clip (a clip's are numbered from 1): FIRST-LAST, "
+                       "N, or a comma list; default every frame (of a sequence, from the first "
+                       "to the last on disk)");
     render->add_flag("--skip-missing", ro.skipMissing,
                      "Key the frames that exist when some of a sequence are missing "
                      "(default: stop before rendering)");
+    render->add_option("--codec", ro.codec,
+                       "Video encoder of a clip output (default: the container's, see below)");
+    render->add_option("--codec-option", ro.codecOptions,
+                       "KEY=VALUE passed to the clip encoder (repeatable), e.g. profile=4444xq")
+        ->allow_extra_args(false);
+    render->add_option("--fps", ro.fps,
+                       "Frame rate of a clip made from images: 24, 25, 23.976, 30000/1001, ... "
+                       "(default 24)");
     render->add_option("-j,--threads", ro.threads, "Threads for the pixel loop (default: all cores)");
     render->add_option("--plugin", ro.plugin,
                        "Plug-in library to load (default: the one built with this tool)");
@@ -81,8 +92,13 @@ int run(int argc, char** argv) {
     render->footer(std::string("Examples:\n"
                                "  kestrelumen render plate.png -o keyed.png --key green --spill-amount 0.8\n"
                                "  kestrelumen render shot.####.exr -o matte.####.exr --frames 1-240 \\\n"
-                               "      --key '#178e2f' --choke-opaque 0.5 --view alpha\n\n") +
-                   EXIT_CODES_HELP);
+                               "      --key '#178e2f' --choke-opaque 0.5 --view alpha\n"
+                               "  kestrelumen render greenscreen.mp4 -o keyed.mov --key green\n"
+                               "  kestrelumen render greenscreen.mp4 -o frame.png --frames 12\n\n"
+                               "Clips: read from every container and codec of FFmpeg's libraries\n"
+                               "(MP4, MOV, MKV, WebM, AVI, MXF, ...), frames numbered from 1. Written\n"
+                               "by the output's extension, with this default codec:\n") +
+                   clipFormatsHelp() + "\n" + EXIT_CODES_HELP);
     info->footer(EXIT_CODES_HELP);
     info->add_option("PLUGIN", infoPlugin, "Plug-in library (default: the one built with this tool)");
 
