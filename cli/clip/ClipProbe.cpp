@@ -5,6 +5,8 @@ extern "C" {
 }
 
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace kcli {
 namespace {
@@ -21,6 +23,10 @@ bool isPictureFormat(const char* name) {
 }
 
 std::string probedFormat(const std::string& path) {
+    // A pipe would block the probe until something writes into it, and a
+    // device could be read without end; the image reader refuses both.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return {};
     // The tool reports failures itself, one line each.
     av_log_set_level(AV_LOG_QUIET);
     AVIOContext* pb = nullptr;
