@@ -117,10 +117,10 @@ int runRender(const RenderOptions& o) {
     }
 
     const int view = o.controls.view;
-    checkOutputPath(out.path(frames.front()), !isMatteView(view));
+    checkOutputPath(out.path(frames.front()), !isMatteView(view), o.write);
 
     ImageSequenceSource source(in, frames, o.depth.has_value());
-    ImageSequenceSink sink(out);
+    ImageSequenceSink sink(out, o.write);
     const FileInfo first = source.info();
     const Depth depth = o.depth ? *o.depth : first.depth;
 

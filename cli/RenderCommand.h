@@ -17,6 +17,7 @@ struct RenderOptions {
     std::string frames;  // empty: every frame on disk that matches the input
     Controls controls;
     std::optional<Depth> depth;
+    WriteOptions write;  // how outputs are written (--compression)
     int threads = 0;  // 0: all cores
     bool quiet = false;
     bool skipMissing = false;

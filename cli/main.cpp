@@ -35,7 +35,7 @@ int run(int argc, char** argv) {
     app.set_version_flag("--version", "kestrelumen 1.1.0");
 
     RenderOptions ro;
-    std::string key, view = "final", depth;
+    std::string key, view = "final", depth, compression;
     CLI::App* render = app.add_subcommand(
         "render",
         "Key IN and write OUT. IN may be a numbered sequence such as shot.####.exr or "
@@ -66,6 +66,10 @@ int run(int argc, char** argv) {
         ->capture_default_str();
     render->add_option("--depth", depth,
                        "Render at 8, 16 or 32 (float) bits whatever the file holds");
+    render->add_option("--compression", compression,
+                       "Output codec, METHOD or METHOD:LEVEL: EXR none, rle, zips, zip, piz, "
+                       "pxr24, b44, b44a, dwaa, dwab (dwaa:45); TIFF none, lzw, zip, packbits; "
+                       "PNG zip:0..9 or none; DPX none");
     render->add_option("--frames", ro.frames,
                        "Frames of a sequence or clip (a clip's are numbered from 1): FIRST-LAST, "
                        "N, or a comma list; default every frame (of a sequence, from the first "
@@ -132,6 +136,7 @@ int run(int argc, char** argv) {
         else if (depth == "32" || depth == "float") ro.depth = Depth::F32;
         else throw Failure(EXIT_BAD_INPUT, "--depth: '" + depth + "' is not 8, 16 or 32");
     }
+    if (!compression.empty()) ro.write.compression = parseCompression(compression);
     if (ro.threads < 0 || ro.threads > 1024)
         throw Failure(EXIT_BAD_INPUT, "--threads: " + std::to_string(ro.threads) +
                                           " is outside 1..1024 (0 or no flag: all cores)");

@@ -135,7 +135,7 @@ int runClipRender(const RenderOptions& o) {
                           std::to_string(frames.size()) +
                           " frames; name one with --frames N, or write a sequence "
                           "(out.####.png) or a clip (.mov, .mkv, .webm)");
-    if (!clipOut) checkOutputPath(out.path(frames.front()), needsAlpha);
+    if (!clipOut) checkOutputPath(out.path(frames.front()), needsAlpha, o.write);
     if (!clipOut)
         for (int f : frames)
             if (sameFile(o.input, out.path(f)))
@@ -183,7 +183,7 @@ int runClipRender(const RenderOptions& o) {
                 writer->write(f, keyed);
             } else {
                 std::string warning;
-                writeImage(out.path(f), keyed, &warning);
+                writeImage(out.path(f), keyed, o.write, &warning);
                 if (!warning.empty()) note(warning);
             }
             progress.frameDone(f);

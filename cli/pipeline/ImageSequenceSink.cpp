@@ -7,7 +7,7 @@ namespace kcli {
 
 void ImageSequenceSink::write(int number, const HostImage& image) {
     std::string warning;
-    writeImage(pattern_.path(number), image, &warning);
+    writeImage(pattern_.path(number), image, options_, &warning);
     // Every frame of a sequence is stored alike; once is enough to know.
     if (!warning.empty() && !warnedDepth_.exchange(true)) warn(warning);
 }

@@ -14,7 +14,8 @@ namespace kcli {
 
 class ImageSequenceSink : public FrameSink {
 public:
-    explicit ImageSequenceSink(FramePattern pattern) : pattern_(std::move(pattern)) {}
+    explicit ImageSequenceSink(FramePattern pattern, WriteOptions options = {})
+        : pattern_(std::move(pattern)), options_(std::move(options)) {}
 
     bool concurrent() const override { return true; }
     void write(int number, const HostImage& image) override;
@@ -27,6 +28,7 @@ public:
 
 private:
     FramePattern pattern_;
+    WriteOptions options_;
     std::atomic<bool> warnedDepth_{false};
 };
 

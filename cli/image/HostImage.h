@@ -1,0 +1,36 @@
+// A frame in the host's pixel layout: alpha, red, green, blue per pixel at
+// the host's scale (255, 32768 or 1.0 for white).
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace kcli {
+
+enum class Depth : int { U8 = 8, U16 = 16, F32 = 32 };
+
+const char* depthName(Depth d);
+std::size_t pixelBytes(Depth d);
+
+struct HostImage {
+    int width = 0;
+    int height = 0;
+    Depth depth = Depth::U8;
+    std::vector<unsigned char> pixels;  // rows packed, width * pixelBytes(depth) each
+
+    std::size_t rowBytes() const { return static_cast<std::size_t>(width) * pixelBytes(depth); }
+    unsigned char* row(int y) { return pixels.data() + rowBytes() * static_cast<std::size_t>(y); }
+    const unsigned char* row(int y) const {
+        return pixels.data() + rowBytes() * static_cast<std::size_t>(y);
+    }
+};
+
+// What a file holds, from its header alone.
+struct FileInfo {
+    int width = 0;
+    int height = 0;
+    Depth depth = Depth::U8;  // the depth its pixels render at unless forced
+    bool hasAlpha = false;
+};
+
+}  // namespace kcli

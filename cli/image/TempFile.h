@@ -1,0 +1,45 @@
+// Outputs are written under a temporary name in the same folder and renamed
+// only when complete, so a failure or an interruption leaves no partial file
+// and an existing file untouched.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kcli {
+
+class TempFile {
+public:
+    // Hidden, in the folder of `finalPath`, named for it and this process.
+    explicit TempFile(const std::string& finalPath);
+    // Removes the temporary unless it was committed.
+    ~TempFile();
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    const std::string& path() const { return path_; }
+
+    // Every byte reaches the disk or the write is an error (Failure naming
+    // the final path): a full disk or a failing device never passes as
+    // success.
+    void writeAll(const std::vector<unsigned char>& bytes);
+
+    // Renames the temporary to the final path.
+    void commit();
+
+private:
+    std::string final_;
+    std::string path_;
+    int slot_ = -1;
+    bool committed_ = false;
+};
+
+// Removes every unfinished temporary output when the process is interrupted
+// (SIGINT, SIGTERM, SIGHUP), then dies of the signal as it would have.
+void installInterruptCleanup();
+
+// The same, for a caller that handles the signal itself: unlinks every
+// unfinished temporary. Safe to call from a signal handler.
+void removeTemporariesNow() noexcept;
+
+}  // namespace kcli
