@@ -32,8 +32,6 @@ public:
         }
     }
 
-    void* address() const { return address_; }
-
 private:
     const PF_HandleSuite1* suite_ = nullptr;
     PF_Handle handle_ = nullptr;

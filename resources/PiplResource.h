@@ -1,7 +1,7 @@
 // The registration resource the host reads before it ever calls the library:
 // a property list, built at compile time from the same constants that About
 // and global setup report, so the resource cannot drift from them. The build
-// writes these bytes to a file (resources/WritePipl.cpp) that the Windows
+// writes these bytes to a file (resources/WriteResources.cpp) that the Windows
 // resource script embeds and the Linux reference host reads.
 #pragma once
 
