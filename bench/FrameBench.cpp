@@ -59,9 +59,9 @@ void FillWorld(World& w) {
 
 void FillPlate(World& w) {
     switch (w.depth()) {
-        case Depth::Eight: FillWorld<PF_Pixel>(w); break;
-        case Depth::Sixteen: FillWorld<PF_Pixel16>(w); break;
-        case Depth::Float: FillWorld<PF_PixelFloat>(w); break;
+        case Depth::U8: FillWorld<PF_Pixel>(w); break;
+        case Depth::U16: FillWorld<PF_Pixel16>(w); break;
+        case Depth::F32: FillWorld<PF_PixelFloat>(w); break;
     }
 }
 
@@ -154,17 +154,17 @@ void IterateWith(benchmark::State& state, const char* name, int32_t version,
 
 void Iterate(benchmark::State& state, bool copy, Depth depth) {
     switch (depth) {
-        case Depth::Eight:
+        case Depth::U8:
             IterateWith<PF_Iterate8Suite1, PF_Pixel>(
                 state, kPFIterate8Suite, kPFIterate8SuiteVersion1,
                 copy ? CopyPixel<PF_Pixel> : kestrelumen::KeyPixel8, depth);
             break;
-        case Depth::Sixteen:
+        case Depth::U16:
             IterateWith<PF_Iterate16Suite1, PF_Pixel16>(
                 state, kPFIterate16Suite, kPFIterate16SuiteVersion1,
                 copy ? CopyPixel<PF_Pixel16> : kestrelumen::KeyPixel16, depth);
             break;
-        case Depth::Float:
+        case Depth::F32:
             IterateWith<PF_IterateFloatSuite1, PF_PixelFloat>(
                 state, kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1,
                 copy ? CopyPixel<PF_PixelFloat> : kestrelumen::KeyPixelFloat, depth);
@@ -206,8 +206,8 @@ void Frame(benchmark::State& state, Depth depth) {
         state.SkipWithError(CommandError("parameter setup", params).c_str());
         return;
     }
-    host->setColor(kestrelumen::PARAM_BG_COLOR, PF_Pixel{255, kbench::KEY_RED, kbench::KEY_GREEN, kbench::KEY_BLUE});
-    host->setFloat(kestrelumen::PARAM_CHOKE_CLEAR, kbench::CHOKE_CLEAR);
+    host->setColor(kestrelumen::PARAM_KEY_COLOR, PF_Pixel{255, kbench::KEY_RED, kbench::KEY_GREEN, kbench::KEY_BLUE});
+    host->setFloat(kestrelumen::PARAM_CHOKE_TRANSPARENT, kbench::CHOKE_CLEAR);
     host->setFloat(kestrelumen::PARAM_CHOKE_OPAQUE, kbench::CHOKE_OPAQUE);
     host->setFloat(kestrelumen::PARAM_SPILL_AMOUNT, kbench::SPILL_AMOUNT);
     host->setFloat(kestrelumen::PARAM_SPILL_SIZE, kbench::SPILL_SIZE);
@@ -244,7 +244,7 @@ std::vector<int64_t> ThreadCounts() {
 // the names that differ only in the thread count.
 void RegisterAll() {
     const std::pair<const char*, Depth> depths[] = {
-        {"8-bit", Depth::Eight}, {"16-bit", Depth::Sixteen}, {"float", Depth::Float}};
+        {"8-bit", Depth::U8}, {"16-bit", Depth::U16}, {"float", Depth::F32}};
     auto threads = [](benchmark::internal::Benchmark* b) {
         b->ArgName("threads");
         for (int64_t t : ThreadCounts()) b->Arg(t);

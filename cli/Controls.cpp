@@ -91,9 +91,13 @@ KeyColor parseKeyColor(const std::string& text) {
 }
 
 int parseView(const std::string& text) {
+    using namespace kestrelumen;
     static const std::pair<const char*, int> names[] = {
-        {"source", 1}, {"alpha", 2}, {"alpha-matte", 2}, {"spill", 3},
-        {"spill-matte", 3}, {"final", 4}, {"1", 1}, {"2", 2}, {"3", 3}, {"4", 4},
+        {"source", VIEW_SOURCE},          {"1", VIEW_SOURCE},
+        {"alpha", VIEW_ALPHA_MATTE},      {"alpha-matte", VIEW_ALPHA_MATTE},
+        {"2", VIEW_ALPHA_MATTE},          {"spill", VIEW_SPILL_MATTE},
+        {"spill-matte", VIEW_SPILL_MATTE}, {"3", VIEW_SPILL_MATTE},
+        {"final", VIEW_FINAL},            {"4", VIEW_FINAL},
     };
     const std::string name = lower(text);
     for (const auto& [n, v] : names)
@@ -104,9 +108,9 @@ int parseView(const std::string& text) {
 
 const char* viewName(int view) {
     switch (view) {
-        case 1: return "source";
-        case 2: return "alpha";
-        case 3: return "spill";
+        case kestrelumen::VIEW_SOURCE: return "source";
+        case kestrelumen::VIEW_ALPHA_MATTE: return "alpha";
+        case kestrelumen::VIEW_SPILL_MATTE: return "spill";
         default: return "final";
     }
 }

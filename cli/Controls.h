@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "contract/EffectContract.h"
+
 namespace kcli {
 
 // The colour parameter holds 8 bits a channel, so every way of writing the
@@ -24,7 +26,7 @@ struct Controls {
     double choke_opaque = 0.0;
     double spill_amount = 0.0;
     double spill_size = 1.0;
-    int view = 4;  // final
+    int view = kestrelumen::VIEW_FINAL;
 };
 
 // "#rrggbb", "#rgb", "r,g,b" with each in 0..1, or a name (green, blue, ...).
@@ -37,6 +39,8 @@ int parseView(const std::string& text);
 const char* viewName(int view);
 
 // True for the views whose output alpha is always opaque.
-inline bool isMatteView(int view) { return view == 2 || view == 3; }
+inline bool isMatteView(int view) {
+    return view == kestrelumen::VIEW_ALPHA_MATTE || view == kestrelumen::VIEW_SPILL_MATTE;
+}
 
 }  // namespace kcli

@@ -6,6 +6,7 @@
 #include "cli/ExitCodes.h"
 #include "cli/Keyer.h"
 #include "cli/Text.h"
+#include "contract/EffectContract.h"
 #include "host/HostConstants.h"
 #include "refhost/Pipl.h"
 
@@ -70,13 +71,14 @@ const char* typeName(int type) {
 
 // The flag of `render` that sets each parameter, by identifier.
 const char* flagFor(int id) {
+    using namespace kestrelumen;
     switch (id) {
-        case 9897: return "--key";
-        case 4120: return "--choke-transparent";
-        case 4121: return "--choke-opaque";
-        case 2406: return "--spill-amount";
-        case 367: return "--spill-size";
-        case 2958: return "--view";
+        case PARAM_ID_KEY_COLOR: return "--key";
+        case PARAM_ID_CHOKE_TRANSPARENT: return "--choke-transparent";
+        case PARAM_ID_CHOKE_OPAQUE: return "--choke-opaque";
+        case PARAM_ID_SPILL_AMOUNT: return "--spill-amount";
+        case PARAM_ID_SPILL_SIZE: return "--spill-size";
+        case PARAM_ID_VIEW: return "--view";
         default: return "";
     }
 }

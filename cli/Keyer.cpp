@@ -10,6 +10,7 @@
 
 #include "cli/ExitCodes.h"
 #include "cli/Text.h"
+#include "contract/EffectContract.h"
 #include "host/HostConstants.h"
 #include "refhost/RefHost.h"
 
@@ -18,28 +19,11 @@ namespace fs = std::filesystem;
 namespace kcli {
 namespace {
 
-// Parameters are found by the identifiers the host keeps them under in its
-// projects, so the tool does not depend on their order.
-constexpr A_long ID_KEY_COLOR = 9897;
-constexpr A_long ID_CHOKE_TRANSPARENT = 4120;
-constexpr A_long ID_CHOKE_OPAQUE = 4121;
-constexpr A_long ID_SPILL_AMOUNT = 2406;
-constexpr A_long ID_SPILL_SIZE = 367;
-constexpr A_long ID_VIEW = 2958;
-
 #if defined(_WIN32)
 constexpr char PLUGIN_FILE[] = "Kestrelumen.aex";
 #else
 constexpr char PLUGIN_FILE[] = "Kestrelumen.so";
 #endif
-
-refhost::Depth hostDepth(Depth d) {
-    switch (d) {
-        case Depth::U8: return refhost::Depth::Eight;
-        case Depth::U16: return refhost::Depth::Sixteen;
-        default: return refhost::Depth::Float;
-    }
-}
 
 std::string fixed(double v) {
     char buf[32];
@@ -65,7 +49,6 @@ struct Keyer::Impl {
     refhost::PluginLibrary library;
     std::unique_ptr<refhost::Host> host;
     Description description;
-    int paramIndex[6] = {};  // colour, four sliders, view
 
     Impl(const std::string& p, refhost::PluginLibrary lib)
         : path(p), library(std::move(lib)) {}
@@ -93,6 +76,8 @@ struct Keyer::Impl {
             std::fprintf(stderr, "kestrelumen: warning: %s: %s\n", path.c_str(), w.c_str());
     }
 
+    // Parameters are found by the identifiers the host keeps them under in
+    // its projects, so the tool does not depend on their order.
     int findParam(A_long id, PF_ParamType type, const char* what) const {
         for (const refhost::ParamInfo& p : host->params())
             if (p.index > 0 && p.id == id) {
@@ -178,12 +163,14 @@ const Keyer::Description& Keyer::description() const { return impl_->description
 void Keyer::setControls(const Controls& c) {
     Impl& k = *impl_;
     refhost::Host& host = *k.host;
-    const int color = k.findParam(ID_KEY_COLOR, PF_Param_COLOR, "key colour");
-    const int chokeT = k.findParam(ID_CHOKE_TRANSPARENT, PF_Param_FLOAT_SLIDER, "choke toward transparent");
-    const int chokeO = k.findParam(ID_CHOKE_OPAQUE, PF_Param_FLOAT_SLIDER, "choke toward opaque");
-    const int amount = k.findParam(ID_SPILL_AMOUNT, PF_Param_FLOAT_SLIDER, "spill amount");
-    const int size = k.findParam(ID_SPILL_SIZE, PF_Param_FLOAT_SLIDER, "spill size");
-    const int view = k.findParam(ID_VIEW, PF_Param_POPUP, "view");
+    using namespace kestrelumen;
+    const int color = k.findParam(PARAM_ID_KEY_COLOR, PF_Param_COLOR, "key colour");
+    const int chokeT =
+        k.findParam(PARAM_ID_CHOKE_TRANSPARENT, PF_Param_FLOAT_SLIDER, "choke toward transparent");
+    const int chokeO = k.findParam(PARAM_ID_CHOKE_OPAQUE, PF_Param_FLOAT_SLIDER, "choke toward opaque");
+    const int amount = k.findParam(PARAM_ID_SPILL_AMOUNT, PF_Param_FLOAT_SLIDER, "spill amount");
+    const int size = k.findParam(PARAM_ID_SPILL_SIZE, PF_Param_FLOAT_SLIDER, "spill size");
+    const int view = k.findParam(PARAM_ID_VIEW, PF_Param_POPUP, "view");
     PF_Pixel key{};
     key.alpha = 255;
     key.red = c.key.red;
@@ -199,7 +186,7 @@ void Keyer::setControls(const Controls& c) {
 
 HostImage Keyer::render(HostImage image, int frame) {
     Impl& k = *impl_;
-    const refhost::Depth depth = hostDepth(image.depth);
+    const Depth depth = image.depth;
     refhost::World src(depth, image.width, image.height);
     refhost::World dst(depth, image.width, image.height);
     const std::size_t rowBytes = image.rowBytes();

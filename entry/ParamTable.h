@@ -6,31 +6,19 @@
 #include <cstddef>
 #include <string>
 
+#include "contract/EffectContract.h"
 #include "host/HostConstants.h"
-#include "render/KeySettings.h"
 
 namespace kestrelumen {
 
-// Indices the host gives the parameters. Every parameter is appended, so the
-// order of PARAM_TABLE below fixes them; index 0 is the host's input layer.
-enum : PF_ParamIndex {
-    PARAM_INPUT = 0,
-    PARAM_BG_COLOR = 1,
-    PARAM_CHOKE_CLEAR = 2,
-    PARAM_CHOKE_OPAQUE = 3,
-    PARAM_SPILL_AMOUNT = 4,
-    PARAM_SPILL_SIZE = 5,
-    PARAM_VIEW = 6,
-    PARAM_COUNT = 7,  // the input layer included: what num_params reports
-};
+// The indices (PARAM_*) and identifiers (PARAM_ID_*) come from the effect's
+// contract: the rows below must follow its index order.
 
 struct ParamRow {
     PF_ParamIndex index;  // the index the append gives it
     const char* label;    // GBK bytes, handed to the host unconverted
     PF_ParamType type;
-    // The host stores project values under this id, so it must never change,
-    // whatever the order or label.
-    A_long id;
+    A_long id;  // PARAM_ID_*: what the host stores project values under
     // Sliders: the valid and the slider range (the same here).
     PF_FpShort range_min;
     PF_FpShort range_max;
@@ -44,31 +32,32 @@ struct ParamRow {
 inline constexpr char VIEW_CHOICES[] =
     "\xC0\xB4\xD4\xB4|Alpha\xC3\xC9\xB0\xE5|\xD2\xE7\xB3\xF6\xC3\xC9\xB0\xE5|"
     "\xCD\xEA\xC8\xAB\xCA\xE4\xB3\xF6";
-inline constexpr A_short VIEW_NUM_CHOICES = 4;
+inline constexpr A_short VIEW_NUM_CHOICES = VIEW_COUNT;
 
 // Opaque black; channels in the host's order alpha, red, green, blue.
-inline constexpr PF_Pixel BG_COLOR_DEFAULT = {255, 0, 0, 0};
+inline constexpr PF_Pixel KEY_COLOR_DEFAULT = {255, 0, 0, 0};
 
 inline constexpr A_short SLIDER_PRECISION = PF_Precision_TENTHS;
 inline constexpr PF_FpShort SLIDER_CURVE_TOLERANCE = PF_DEFAULT_CURVE_TOLERANCE;
 
 inline constexpr ParamRow PARAM_TABLE[] = {
     // 背景颜色
-    {PARAM_BG_COLOR, "\xB1\xB3\xBE\xB0\xD1\xD5\xC9\xAB", PF_Param_COLOR, 9897, 0.0f, 0.0f, 0.0},
+    {PARAM_KEY_COLOR, "\xB1\xB3\xBE\xB0\xD1\xD5\xC9\xAB", PF_Param_COLOR, PARAM_ID_KEY_COLOR, 0.0f,
+     0.0f, 0.0},
     // 挤出透明
-    {PARAM_CHOKE_CLEAR, "\xBC\xB7\xB3\xF6\xCD\xB8\xC3\xF7", PF_Param_FLOAT_SLIDER, 4120, 0.0f, 1.0f,
-     0.0},
+    {PARAM_CHOKE_TRANSPARENT, "\xBC\xB7\xB3\xF6\xCD\xB8\xC3\xF7", PF_Param_FLOAT_SLIDER,
+     PARAM_ID_CHOKE_TRANSPARENT, 0.0f, 1.0f, 0.0},
     // 挤出不透明
-    {PARAM_CHOKE_OPAQUE, "\xBC\xB7\xB3\xF6\xB2\xBB\xCD\xB8\xC3\xF7", PF_Param_FLOAT_SLIDER, 4121,
-     0.0f, 1.0f, 0.0},
+    {PARAM_CHOKE_OPAQUE, "\xBC\xB7\xB3\xF6\xB2\xBB\xCD\xB8\xC3\xF7", PF_Param_FLOAT_SLIDER,
+     PARAM_ID_CHOKE_OPAQUE, 0.0f, 1.0f, 0.0},
     // 溢出数量
-    {PARAM_SPILL_AMOUNT, "\xD2\xE7\xB3\xF6\xCA\xFD\xC1\xBF", PF_Param_FLOAT_SLIDER, 2406, 0.0f, 1.0f,
-     0.0},
+    {PARAM_SPILL_AMOUNT, "\xD2\xE7\xB3\xF6\xCA\xFD\xC1\xBF", PF_Param_FLOAT_SLIDER,
+     PARAM_ID_SPILL_AMOUNT, 0.0f, 1.0f, 0.0},
     // 溢出尺寸: starts at full size, so spill suppression reaches as far as it can
-    {PARAM_SPILL_SIZE, "\xD2\xE7\xB3\xF6\xB3\xDF\xB4\xE7", PF_Param_FLOAT_SLIDER, 367, 0.0f, 1.0f,
-     1.0},
+    {PARAM_SPILL_SIZE, "\xD2\xE7\xB3\xF6\xB3\xDF\xB4\xE7", PF_Param_FLOAT_SLIDER,
+     PARAM_ID_SPILL_SIZE, 0.0f, 1.0f, 1.0},
     // 查看: starts at the full output, not at the first choice
-    {PARAM_VIEW, "\xB2\xE9\xBF\xB4", PF_Param_POPUP, 2958, 0.0f, 0.0f, VIEW_FINAL},
+    {PARAM_VIEW, "\xB2\xE9\xBF\xB4", PF_Param_POPUP, PARAM_ID_VIEW, 0.0f, 0.0f, VIEW_FINAL},
 };
 
 inline constexpr std::size_t PARAM_TABLE_SIZE = sizeof(PARAM_TABLE) / sizeof(PARAM_TABLE[0]);

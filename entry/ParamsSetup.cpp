@@ -11,7 +11,7 @@ namespace {
 void describe(const ParamRow& row, PF_ParamDef& def) {
     switch (row.type) {
         case PF_Param_COLOR:
-            def.u.cd.value = BG_COLOR_DEFAULT;
+            def.u.cd.value = KEY_COLOR_DEFAULT;
             def.u.cd.dephault = def.u.cd.value;
             break;
         case PF_Param_FLOAT_SLIDER:

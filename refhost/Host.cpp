@@ -387,7 +387,7 @@ PF_Err GetPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
         const std::optional<Depth> depth = world ? ctx->depthOf(world) : std::nullopt;
         const auto fault = ctx->record(
             CallPoint::WorldGetPixelFormat,
-            !world ? "null world" : depth ? std::string(depthName(*depth)) + "-bit world" : "unknown world");
+            !world ? "null world" : depth ? std::string(depthName(*depth)) + " world" : "unknown world");
         if (fault == FaultMode::Error) return ctx->faultError;
         if (!format) return PF_Err_BAD_CALLBACK_PARAM;
         if (fault == FaultMode::BadFormat) {
@@ -448,7 +448,7 @@ PF_Err iterateWorld(PF_InData* in_data, A_long progressBase, A_long progressFina
         Host::Context* ctx = in_data ? fromRef(in_data->effect_ref) : nullptr;
         if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
         const auto fault = ctx->record(
-            CallPoint::Iterate, std::string(depthName(depth)) + "-bit, area " +
+            CallPoint::Iterate, std::string(depthName(depth)) + ", area " +
                                     (area ? rectText(*area) : std::string("whole")) + ", progress " +
                                     std::to_string(progressBase) + ".." + std::to_string(progressFinal));
         if (fault == FaultMode::Error) return ctx->faultError;
@@ -535,16 +535,16 @@ PF_Err iterateWorld(PF_InData* in_data, A_long progressBase, A_long progressFina
 
 PF_Err Iterate8(PF_InData* in_data, A_long b, A_long f, PF_EffectWorld* src, const PF_Rect* area,
                 void* refcon, PF_IteratePixel8Func fn, PF_EffectWorld* dst) {
-    return iterateWorld<PF_Pixel>(in_data, b, f, src, area, refcon, fn, dst, Depth::Eight);
+    return iterateWorld<PF_Pixel>(in_data, b, f, src, area, refcon, fn, dst, Depth::U8);
 }
 PF_Err Iterate16(PF_InData* in_data, A_long b, A_long f, PF_EffectWorld* src, const PF_Rect* area,
                  void* refcon, PF_IteratePixel16Func fn, PF_EffectWorld* dst) {
-    return iterateWorld<PF_Pixel16>(in_data, b, f, src, area, refcon, fn, dst, Depth::Sixteen);
+    return iterateWorld<PF_Pixel16>(in_data, b, f, src, area, refcon, fn, dst, Depth::U16);
 }
 PF_Err IterateFloat(PF_InData* in_data, A_long b, A_long f, PF_EffectWorld* src,
                     const PF_Rect* area, void* refcon, PF_IteratePixelFloatFunc fn,
                     PF_EffectWorld* dst) {
-    return iterateWorld<PF_PixelFloat>(in_data, b, f, src, area, refcon, fn, dst, Depth::Float);
+    return iterateWorld<PF_PixelFloat>(in_data, b, f, src, area, refcon, fn, dst, Depth::F32);
 }
 
 // The origin and LUT variants are not offered: refusing is safer than a
@@ -714,7 +714,7 @@ PF_Err UtilsCopy(PF_ProgPtr ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Re
         const std::optional<Depth> sd = ctx->depthOf(src), dd = ctx->depthOf(dst);
         // Copying between depths would need a conversion this host does not make.
         if (!sd || !dd || *sd != *dd) return PF_Err_BAD_CALLBACK_PARAM;
-        const std::size_t px = pixelSizeOf(*sd);
+        const std::size_t px = pixelBytes(*sd);
         auto valid = [px](const PF_EffectWorld* w) {
             return w->width >= 0 && w->height >= 0 &&
                    (w->width == 0 || w->height == 0 ||

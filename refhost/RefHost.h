@@ -8,11 +8,12 @@
 //   host.globalSetup();            // warnings() on a registration mismatch
 //   host.paramsSetup();            // params(): labels, types, ids, ranges, defaults
 //   host.setFloat(2, 0.25);        // values reach the effect through checkout_param
-//   refhost::World in(refhost::Depth::Float, w, h), out(refhost::Depth::Float, w, h);
+//   refhost::World in(refhost::Depth::F32, w, h), out(refhost::Depth::F32, w, h);
 //   refhost::FrameResult r = host.renderFrame(in, out);
 //   if (r.err()) show(r.render ? r.render->message() : r.preRender.message());
 #pragma once
 
+#include "refhost/Depth.h"
 #include "refhost/Faults.h"
 #include "refhost/Host.h"
 #include "refhost/Ledger.h"

@@ -9,59 +9,23 @@
 
 namespace refhost {
 
-std::size_t pixelSizeOf(Depth depth) {
-    switch (depth) {
-        case Depth::Eight: return sizeof(PF_Pixel);
-        case Depth::Sixteen: return sizeof(PF_Pixel16);
-        case Depth::Float: return sizeof(PF_PixelFloat);
-    }
-    return 0;
-}
-
-PF_PixelFormat pixelFormatOf(Depth depth) {
-    switch (depth) {
-        case Depth::Eight: return PF_PixelFormat_ARGB32;
-        case Depth::Sixteen: return PF_PixelFormat_ARGB64;
-        case Depth::Float: return PF_PixelFormat_ARGB128;
-    }
-    return PF_PixelFormat_INVALID;
-}
-
-short bitdepthOf(Depth depth) {
-    switch (depth) {
-        case Depth::Eight: return 8;
-        case Depth::Sixteen: return 16;
-        case Depth::Float: return 32;
-    }
-    return 0;
-}
-
-const char* depthName(Depth depth) {
-    switch (depth) {
-        case Depth::Eight: return "8";
-        case Depth::Sixteen: return "16";
-        case Depth::Float: return "float";
-    }
-    return "?";
-}
-
 World::World(Depth depth, int width, int height, int extraRowBytes)
     : depth_(depth), width_(width), height_(height), rowbytes_(0) {
-    const std::size_t channel = pixelSizeOf(depth) / 4;
+    const std::size_t channel = pixelBytes(depth) / 4;
     if (width < 0 || height < 0 || extraRowBytes < 0)
         throw std::invalid_argument("world size and padding must not be negative");
     if (static_cast<std::size_t>(extraRowBytes) % channel != 0)
         throw std::invalid_argument("row padding of " + std::to_string(extraRowBytes) +
-                                    " bytes would misalign " + depthName(depth) + "-bit rows");
-    const std::size_t rowbytes = static_cast<std::size_t>(width) * pixelSizeOf(depth) +
+                                    " bytes would misalign " + depthName(depth) + " rows");
+    const std::size_t rowbytes = static_cast<std::size_t>(width) * pixelBytes(depth) +
                                  static_cast<std::size_t>(extraRowBytes);
     if (rowbytes > 0x7FFFFFFF) throw std::invalid_argument("world rows too wide");
     rowbytes_ = static_cast<A_long>(rowbytes);
     storage_.assign(rowbytes * static_cast<std::size_t>(height), 0);
-    const std::size_t pixelBytes = static_cast<std::size_t>(width) * pixelSizeOf(depth);
+    const std::size_t usedBytes = static_cast<std::size_t>(width) * pixelBytes(depth);
     for (int y = 0; y < height; ++y)
-        std::memset(storage_.data() + y * rowbytes + pixelBytes, PADDING_BYTE,
-                    rowbytes - pixelBytes);
+        std::memset(storage_.data() + y * rowbytes + usedBytes, PADDING_BYTE,
+                    rowbytes - usedBytes);
     bind();
 }
 
@@ -103,7 +67,7 @@ void World::bind() {
 std::uint8_t* World::rowData(int y, std::size_t expectedPixelSize) {
     if (expectedPixelSize != pixelSize())
         throw std::out_of_range(std::string("pixel type does not match a ") + depthName(depth_) +
-                                "-bit world");
+                                " world");
     if (y < 0 || y >= height_)
         throw std::out_of_range("row " + std::to_string(y) + " outside 0.." +
                                 std::to_string(height_ - 1));
@@ -118,17 +82,17 @@ void World::checkColumn(int x) const {
 
 bool World::samePixels(const World& other) const {
     if (depth_ != other.depth_ || width_ != other.width_ || height_ != other.height_) return false;
-    const std::size_t pixelBytes = static_cast<std::size_t>(width_) * pixelSize();
+    const std::size_t usedBytes = static_cast<std::size_t>(width_) * pixelSize();
     for (int y = 0; y < height_; ++y)
-        if (std::memcmp(rowBytes(y), other.rowBytes(y), pixelBytes) != 0) return false;
+        if (std::memcmp(rowBytes(y), other.rowBytes(y), usedBytes) != 0) return false;
     return true;
 }
 
 bool World::paddingIntact() const {
-    const std::size_t pixelBytes = static_cast<std::size_t>(width_) * pixelSize();
+    const std::size_t usedBytes = static_cast<std::size_t>(width_) * pixelSize();
     for (int y = 0; y < height_; ++y) {
         const std::uint8_t* r = rowBytes(y);
-        for (std::size_t i = pixelBytes; i < static_cast<std::size_t>(rowbytes_); ++i)
+        for (std::size_t i = usedBytes; i < static_cast<std::size_t>(rowbytes_); ++i)
             if (r[i] != PADDING_BYTE) return false;
     }
     return true;

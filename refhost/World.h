@@ -7,20 +7,9 @@
 #include <vector>
 
 #include "host/HostTypes.h"
+#include "refhost/Depth.h"
 
 namespace refhost {
-
-// Channel depth of a world. Channels are always alpha, red, green, blue.
-enum class Depth {
-    Eight,    // PF_Pixel, white 255, format "argb"
-    Sixteen,  // PF_Pixel16, white 32768 (not 65535), format "ae16"
-    Float,    // PF_PixelFloat, white 1.0, format "ae32"
-};
-
-std::size_t pixelSizeOf(Depth depth);          // 4, 8 or 16 bytes
-PF_PixelFormat pixelFormatOf(Depth depth);     // PF_PixelFormat_ARGB32 / ARGB64 / ARGB128
-short bitdepthOf(Depth depth);                 // 8, 16 or 32: the smart-render `bitdepth` field
-const char* depthName(Depth depth);            // "8", "16", "float"
 
 // A width x height image with rows `rowbytes` apart. `extraRowBytes` adds
 // padding after each row (rowbytes > width x pixel size), as hosts do for
@@ -46,7 +35,7 @@ public:
     int width() const { return width_; }
     int height() const { return height_; }
     A_long rowbytes() const { return rowbytes_; }
-    std::size_t pixelSize() const { return pixelSizeOf(depth_); }
+    std::size_t pixelSize() const { return pixelBytes(depth_); }
 
     // The host record handed to the plug-in; `data` points at row 0.
     PF_EffectWorld* effectWorld() { return &world_; }

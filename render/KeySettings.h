@@ -6,17 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "contract/EffectContract.h"  // the VIEW_* codes of `view`
 #include "host/HostTypes.h"
 
 namespace kestrelumen {
-
-// Values of the view popup, counted from 1 in the order of its choice list.
-enum : int32_t {
-    VIEW_SOURCE = 1,
-    VIEW_ALPHA_MATTE = 2,
-    VIEW_SPILL_MATTE = 3,
-    VIEW_FINAL = 4,
-};
 
 // Stored as the host gives the parameter values: no scaling, clamping or
 // checking on the way in; the kernels define what happens outside 0..1.

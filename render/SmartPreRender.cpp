@@ -19,9 +19,9 @@ namespace {
 constexpr A_long INPUT_CHECKOUT_ID = 0;
 constexpr int USER_PARAM_COUNT = PARAM_COUNT - 1;
 
-// Parameter records are indexed from PARAM_BG_COLOR, the first user control.
+// Parameter records are indexed from PARAM_KEY_COLOR, the first user control.
 PF_ParamDef& param(PF_ParamDef (&params)[USER_PARAM_COUNT], PF_ParamIndex index) {
-    return params[index - PARAM_BG_COLOR];
+    return params[index - PARAM_KEY_COLOR];
 }
 
 }  // namespace
@@ -54,7 +54,7 @@ PF_Err SmartPreRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRender
     // disposes of it) even when a later step fails.
     extra->output->pre_render_data = handle;
 
-    for (PF_ParamIndex index = PARAM_BG_COLOR; index <= PARAM_VIEW && err == PF_Err_NONE; ++index) {
+    for (PF_ParamIndex index = PARAM_KEY_COLOR; index <= PARAM_VIEW && err == PF_Err_NONE; ++index) {
         err = in_data->inter.checkout_param(in_data->effect_ref, index, in_data->current_time,
                                             in_data->time_step, in_data->time_scale,
                                             &param(params, index));
@@ -62,9 +62,9 @@ PF_Err SmartPreRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRender
 
     if (err == PF_Err_NONE) {
         err = suites.colorParamSuite()->PF_GetFloatingPointColorFromColorDef(
-            in_data->effect_ref, &param(params, PARAM_BG_COLOR), &settings->key_color);
+            in_data->effect_ref, &param(params, PARAM_KEY_COLOR), &settings->key_color);
         // Narrowed once here so that no kernel call converts or calls the host.
-        settings->choke_clear = static_cast<float>(param(params, PARAM_CHOKE_CLEAR).u.fs_d.value);
+        settings->choke_clear = static_cast<float>(param(params, PARAM_CHOKE_TRANSPARENT).u.fs_d.value);
         settings->choke_opaque = static_cast<float>(param(params, PARAM_CHOKE_OPAQUE).u.fs_d.value);
         settings->spill_amount = static_cast<float>(param(params, PARAM_SPILL_AMOUNT).u.fs_d.value);
         settings->spill_size = static_cast<float>(param(params, PARAM_SPILL_SIZE).u.fs_d.value);

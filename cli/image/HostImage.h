@@ -5,12 +5,14 @@
 #include <cstddef>
 #include <vector>
 
+#include "refhost/Depth.h"
+
 namespace kcli {
 
-enum class Depth : int { U8 = 8, U16 = 16, F32 = 32 };
-
-const char* depthName(Depth d);
-std::size_t pixelBytes(Depth d);
+// The reference host's depths, so that an image reaches the plug-in as it is.
+using Depth = refhost::Depth;
+using refhost::depthName;
+using refhost::pixelBytes;
 
 struct HostImage {
     int width = 0;

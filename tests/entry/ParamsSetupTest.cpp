@@ -193,7 +193,7 @@ TEST(ParamTable, IndicesAndViewValuesAgreeWithTheRecordsTheHostGets) {
         PF_ParamIndex index;
         A_long id;
     } rows[] = {
-        {kestrelumen::PARAM_BG_COLOR, 9897},    {kestrelumen::PARAM_CHOKE_CLEAR, 4120},
+        {kestrelumen::PARAM_KEY_COLOR, 9897},    {kestrelumen::PARAM_CHOKE_TRANSPARENT, 4120},
         {kestrelumen::PARAM_CHOKE_OPAQUE, 4121}, {kestrelumen::PARAM_SPILL_AMOUNT, 2406},
         {kestrelumen::PARAM_SPILL_SIZE, 367},    {kestrelumen::PARAM_VIEW, 2958},
     };

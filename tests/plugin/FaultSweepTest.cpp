@@ -153,7 +153,7 @@ TEST_F(FaultSweep, EveryHostCallFailingGivesTheDocumentedCodeAndABalancedLedger)
 }
 
 TEST_F(FaultSweep, NoBasicSuiteFailsEitherPassWith516) {
-    World in(Depth::Eight, WIDTH, HEIGHT), out(Depth::Eight, WIDTH, HEIGHT);
+    World in(Depth::U8, WIDTH, HEIGHT), out(Depth::U8, WIDTH, HEIGHT);
     fill(in, 3);
 
     host_.setBasicSuiteAvailable(false);

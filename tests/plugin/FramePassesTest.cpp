@@ -34,7 +34,7 @@ FaultPlan planFor(PF_Cmd cmd, std::size_t index, FaultMode mode) {
 
 class FramePasses : public PluginTest {
 protected:
-    FrameResult cleanFrame(Depth depth = Depth::Eight) {
+    FrameResult cleanFrame(Depth depth = Depth::U8) {
         World in(depth, WIDTH, HEIGHT), out(depth, WIDTH, HEIGHT);
         fill(in, 1);
         return host_.renderFrame(in, out);
@@ -50,7 +50,7 @@ TEST_F(FramePasses, PreRenderHandleFailuresRecordNothingAndReportOutOfMemory) {
     } rows[] = {{CallPoint::HandleNew}, {CallPoint::HandleLock}};
     for (const auto& row : rows) {
         SCOPED_TRACE(refhost::toString(row.point));
-        World in(Depth::Eight, WIDTH, HEIGHT), out(Depth::Eight, WIDTH, HEIGHT);
+        World in(Depth::U8, WIDTH, HEIGHT), out(Depth::U8, WIDTH, HEIGHT);
         host_.setFaultPlan(planFor(PF_Cmd_SMART_PRE_RENDER, indexOf(clean.preRender.calls, row.point),
                                    FaultMode::NullResult));
         const FrameResult frame = host_.renderFrame(in, out);
@@ -85,7 +85,7 @@ TEST_F(FramePasses, PreRenderFailuresAfterTheLockKeepTheHandleAndStopTheReading)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        World in(Depth::Eight, WIDTH, HEIGHT), out(Depth::Eight, WIDTH, HEIGHT);
+        World in(Depth::U8, WIDTH, HEIGHT), out(Depth::U8, WIDTH, HEIGHT);
         const FaultPlan plan = planFor(PF_Cmd_SMART_PRE_RENDER, row.index, FaultMode::Error);
         host_.setFaultPlan(plan);
         const FrameResult frame = host_.renderFrame(in, out);
@@ -120,7 +120,7 @@ TEST_F(FramePasses, SettingsRecordHoldsTheControlsNarrowedToFloats) {
     for (const auto& row : rows) {
         for (int i = 0; i < 4; ++i) host_.setFloat(2 + i, row.sliders[i]);
         host_.setPopup(6, row.view);
-        World in(Depth::Float, WIDTH, HEIGHT);
+        World in(Depth::F32, WIDTH, HEIGHT);
         PF_PreRenderOutput pre{};
         ASSERT_EQ(host_.smartPreRender(in, pre).err, PF_Err_NONE);
         ASSERT_NE(pre.pre_render_data, nullptr);
@@ -149,8 +149,8 @@ TEST_F(FramePasses, RenderWithoutSettingsCopiesTheSourceAndReports512) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        World in(Depth::Sixteen, WIDTH, HEIGHT), out(Depth::Sixteen, WIDTH, HEIGHT),
-            untouched(Depth::Sixteen, WIDTH, HEIGHT);
+        World in(Depth::U16, WIDTH, HEIGHT), out(Depth::U16, WIDTH, HEIGHT),
+            untouched(Depth::U16, WIDTH, HEIGHT);
         fill(in, 5);
         fill(out, 6);
         fill(untouched, 6);
@@ -172,7 +172,7 @@ TEST_F(FramePasses, RenderWithoutSettingsCopiesTheSourceAndReports512) {
 }
 
 TEST_F(FramePasses, RenderInputCheckoutFailureStillChecksIn) {
-    World in(Depth::Eight, WIDTH, HEIGHT), out(Depth::Eight, WIDTH, HEIGHT);
+    World in(Depth::U8, WIDTH, HEIGHT), out(Depth::U8, WIDTH, HEIGHT);
     const FaultPlan plan = planFor(PF_Cmd_SMART_RENDER, 0, FaultMode::Error);
     host_.setFaultPlan(plan);
     const FrameResult frame = host_.renderFrame(in, out);
@@ -191,7 +191,7 @@ TEST_F(FramePasses, RefusedWorldSuiteIsShownAndNotReleased) {
     const FaultMode modes[] = {FaultMode::Error, FaultMode::NullResult};
     for (FaultMode mode : modes) {
         SCOPED_TRACE(refhost::toString(mode));
-        World in(Depth::Eight, WIDTH, HEIGHT), out(Depth::Eight, WIDTH, HEIGHT);
+        World in(Depth::U8, WIDTH, HEIGHT), out(Depth::U8, WIDTH, HEIGHT);
         host_.setFaultPlan(planFor(PF_Cmd_SMART_RENDER, acquire, mode));
         const FrameResult frame = host_.renderFrame(in, out);
         ASSERT_TRUE(frame.render.has_value());
@@ -241,10 +241,10 @@ TEST_F(FramePasses, UnknownPixelFormatIsRefusedExceptForTheSourceView) {
     for (int view : VIEWS) {
         SCOPED_TRACE(view);
         host_.setPopup(6, view);
-        const FrameResult clean = cleanFrame(Depth::Float);
+        const FrameResult clean = cleanFrame(Depth::F32);
         ASSERT_TRUE(clean.render.has_value());
-        World in(Depth::Float, WIDTH, HEIGHT), out(Depth::Float, WIDTH, HEIGHT),
-            untouched(Depth::Float, WIDTH, HEIGHT);
+        World in(Depth::F32, WIDTH, HEIGHT), out(Depth::F32, WIDTH, HEIGHT),
+            untouched(Depth::F32, WIDTH, HEIGHT);
         fill(in, 2);
         fill(out, 8);
         fill(untouched, 8);
@@ -281,15 +281,15 @@ TEST_F(FramePasses, KeyedFrameEqualsTheKernelCalledDirectly) {
             for (int y = 0; y < HEIGHT; ++y) {
                 for (int x = 0; x < WIDTH; ++x) {
                     switch (depth) {
-                        case Depth::Eight:
+                        case Depth::U8:
                             kestrelumen::KeyPixel8(&settings, x, y, &in.at<PF_Pixel>(x, y),
                                                    &expected.at<PF_Pixel>(x, y));
                             break;
-                        case Depth::Sixteen:
+                        case Depth::U16:
                             kestrelumen::KeyPixel16(&settings, x, y, &in.at<PF_Pixel16>(x, y),
                                                     &expected.at<PF_Pixel16>(x, y));
                             break;
-                        case Depth::Float:
+                        case Depth::F32:
                             kestrelumen::KeyPixelFloat(&settings, x, y,
                                                        &in.at<PF_PixelFloat>(x, y),
                                                        &expected.at<PF_PixelFloat>(x, y));

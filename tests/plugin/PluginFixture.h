@@ -20,7 +20,7 @@ using refhost::FaultMode;
 using refhost::HostCall;
 using refhost::World;
 
-constexpr Depth DEPTHS[] = {Depth::Eight, Depth::Sixteen, Depth::Float};
+constexpr Depth DEPTHS[] = {Depth::U8, Depth::U16, Depth::F32};
 constexpr int VIEWS[] = {1, 2, 3, 4};
 constexpr int WIDTH = 5;
 constexpr int HEIGHT = 3;
@@ -38,19 +38,19 @@ inline void fill(World& w, unsigned seed) {
     for (int y = 0; y < w.height(); ++y) {
         for (int x = 0; x < w.width(); ++x) {
             switch (w.depth()) {
-                case Depth::Eight: {
+                case Depth::U8: {
                     PF_Pixel& p = w.at<PF_Pixel>(x, y);
                     p = {static_cast<A_u_char>(next()), static_cast<A_u_char>(next()),
                          static_cast<A_u_char>(next()), static_cast<A_u_char>(next())};
                     break;
                 }
-                case Depth::Sixteen: {
+                case Depth::U16: {
                     PF_Pixel16& p = w.at<PF_Pixel16>(x, y);
                     p = {static_cast<A_u_short>(next() % 32769), static_cast<A_u_short>(next() % 32769),
                          static_cast<A_u_short>(next() % 32769), static_cast<A_u_short>(next() % 32769)};
                     break;
                 }
-                case Depth::Float: {
+                case Depth::F32: {
                     PF_PixelFloat& p = w.at<PF_PixelFloat>(x, y);
                     p = {(next() % 1001) / 1000.0f, (next() % 1001) / 1000.0f,
                          (next() % 1001) / 1000.0f, (next() % 1001) / 1000.0f};
@@ -106,9 +106,9 @@ inline std::size_t indexOf(const std::vector<HostCall>& calls, CallPoint point,
 
 inline const char* iterateSuiteOf(Depth depth) {
     switch (depth) {
-        case Depth::Eight: return "PF Iterate8 Suite";
-        case Depth::Sixteen: return "PF iterate16 Suite";
-        case Depth::Float: return "PF iterateFloat Suite";
+        case Depth::U8: return "PF Iterate8 Suite";
+        case Depth::U16: return "PF iterate16 Suite";
+        case Depth::F32: return "PF iterateFloat Suite";
     }
     return "";
 }

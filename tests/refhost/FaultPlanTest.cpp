@@ -215,7 +215,7 @@ TEST(FaultPlan, EachFailureLooksToThePlugInLikeTheRealOne) {
         Host host(ProbeEntry);
         Seen seen;
         Probe probe([&](const ProbeCall& c) { return everyCall(c, seen); });
-        World in(Depth::Eight, 3, 2, 4), out(Depth::Eight, 3, 2);
+        World in(Depth::U8, 3, 2, 4), out(Depth::U8, 3, 2);
         for (int y = 0; y < 2; ++y)
             for (int x = 0; x < 3; ++x) in.at<PF_Pixel>(x, y) = PF_Pixel{255, 200, 100, 50};
 
@@ -240,7 +240,7 @@ TEST(FaultPlan, EachFailureLooksToThePlugInLikeTheRealOne) {
         ASSERT_TRUE(found);
         host.setFaultPlan(plan);
         seen = Seen{};
-        out = World(Depth::Eight, 3, 2);
+        out = World(Depth::U8, 3, 2);
         const FrameResult faulty = host.renderFrame(in, out);
         ASSERT_TRUE(faulty.injected().has_value());
         EXPECT_EQ(faulty.injected()->point, row.point);
@@ -255,7 +255,7 @@ TEST(FaultPlan, FiresOnceOnlyInItsCommandAndOnlyInAModeTheCallHas) {
     Host host(ProbeEntry);
     Seen seen;
     Probe probe([&](const ProbeCall& c) { return everyCall(c, seen); });
-    World in(Depth::Eight, 2, 2), out(Depth::Eight, 2, 2);
+    World in(Depth::U8, 2, 2), out(Depth::U8, 2, 2);
 
     // Call 0 of a render is its checkout; aimed at parameter setup, nothing fires.
     host.setFaultPlan(FaultPlan{PF_Cmd_PARAMS_SETUP, 0, FaultMode::Error, INJECTED});

@@ -230,7 +230,7 @@ TEST(HostLedger, SettingsHandleAndCheckoutsAcrossAFrame) {
         SCOPED_TRACE(row.what);
         Host host(ProbeEntry);
         Probe probe([&](const ProbeCall& c) { return frameProbe(c, row.bodies); });
-        World in(Depth::Eight, 4, 2), out(Depth::Eight, 4, 2);
+        World in(Depth::U8, 4, 2), out(Depth::U8, 4, 2);
         // The host disposes of handed-over data after the frame, whatever the
         // plug-in did to it; a handle disposed of twice must not crash.
         const refhost::FrameResult frame = host.renderFrame(in, out);
@@ -401,7 +401,7 @@ TEST(HostUtils, SprintfFormatsIntegersAndStringsAsCBuildsThem) {
 
 TEST(HostUtils, CopyMovesWholeWorldsRowByRowWithTheirOwnRowbytes) {
     Host host(ProbeEntry);
-    World src(Depth::Sixteen, 3, 4, 10), dst(Depth::Sixteen, 3, 4, 2), other(Depth::Eight, 3, 4);
+    World src(Depth::U16, 3, 4, 10), dst(Depth::U16, 3, 4, 2), other(Depth::U8, 3, 4);
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 3; ++x)
             src.at<PF_Pixel16>(x, y) = PF_Pixel16{A_u_short(x), A_u_short(y), A_u_short(x * y), 7};
@@ -431,9 +431,9 @@ TEST(HostFrame, PixelFormatOfEachDepthAndAnErrorForANullWorld) {
     const struct {
         Depth depth;
         PF_PixelFormat format;
-    } rows[] = {{Depth::Eight, PF_PixelFormat_ARGB32},
-                {Depth::Sixteen, PF_PixelFormat_ARGB64},
-                {Depth::Float, PF_PixelFormat_ARGB128}};
+    } rows[] = {{Depth::U8, PF_PixelFormat_ARGB32},
+                {Depth::U16, PF_PixelFormat_ARGB64},
+                {Depth::F32, PF_PixelFormat_ARGB128}};
     for (const auto& row : rows) {
         SCOPED_TRACE(refhost::depthName(row.depth));
         Host host(ProbeEntry);
@@ -484,7 +484,7 @@ TEST(HostFrame, PreRenderSeesTheHostsRequestAndTheInputsBounds) {
         return e->cb->checkout_layer(c.in->effect_ref, 0, 0, &request, c.in->current_time,
                                      c.in->time_step, c.in->time_scale, &result);
     });
-    World in(Depth::Float, 6, 3), out(Depth::Float, 6, 3);
+    World in(Depth::F32, 6, 3), out(Depth::F32, 6, 3);
     const refhost::FrameResult frame = host.renderFrame(in, out);
     EXPECT_EQ(frame.err(), PF_Err_NONE);
     EXPECT_EQ(request.rect.right, 6);
@@ -507,7 +507,7 @@ TEST(HostFrame, OnlyCheckoutIdsAskedForInThePreRenderCanBeFetched) {
         unknownId = e->cb->checkout_layer_pixels(c.in->effect_ref, 3, &world);
         return PF_Err_NONE;
     });
-    World in(Depth::Eight, 2, 2), out(Depth::Eight, 2, 2);
+    World in(Depth::U8, 2, 2), out(Depth::U8, 2, 2);
     host.renderFrame(in, out);
     EXPECT_EQ(unknownId, PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(world, nullptr);
@@ -522,7 +522,7 @@ TEST(HostFrame, RenderIsSkippedAfterAFailedPreRenderAndItsDataStillDisposed) {
         release(c, kPFHandleSuite, 2);
         return PF_Err_OUT_OF_MEMORY;
     });
-    World in(Depth::Eight, 2, 2), out(Depth::Eight, 2, 2);
+    World in(Depth::U8, 2, 2), out(Depth::U8, 2, 2);
     const refhost::FrameResult frame = host.renderFrame(in, out);
     EXPECT_EQ(frame.err(), PF_Err_OUT_OF_MEMORY);
     EXPECT_FALSE(frame.render.has_value());

@@ -64,21 +64,21 @@ PF_Err iterate(Host& host, Depth depth, World* src, World& dst, const PF_Rect* a
     PF_EffectWorld* s = src ? src->effectWorld() : nullptr;
     PF_Err err = PF_Err_NONE;
     switch (depth) {
-        case Depth::Eight:
+        case Depth::U8:
             basic->AcquireSuite(kPFIterate8Suite, 1, &suite);
             err = static_cast<const PF_Iterate8Suite1*>(suite)->iterate(
                 in, 0, dst.height(), s, area, refcon, nullKernel ? nullptr : visit<PF_Pixel>,
                 dst.effectWorld());
             basic->ReleaseSuite(kPFIterate8Suite, 1);
             break;
-        case Depth::Sixteen:
+        case Depth::U16:
             basic->AcquireSuite(kPFIterate16Suite, 1, &suite);
             err = static_cast<const PF_Iterate16Suite1*>(suite)->iterate(
                 in, 0, dst.height(), s, area, refcon, nullKernel ? nullptr : visit<PF_Pixel16>,
                 dst.effectWorld());
             basic->ReleaseSuite(kPFIterate16Suite, 1);
             break;
-        case Depth::Float:
+        case Depth::F32:
             basic->AcquireSuite(kPFIterateFloatSuite, 1, &suite);
             err = static_cast<const PF_IterateFloatSuite1*>(suite)->iterate(
                 in, 0, dst.height(), s, area, refcon, nullKernel ? nullptr : visit<PF_PixelFloat>,
@@ -97,7 +97,7 @@ void fill(World& w) {
     }
 }
 
-constexpr Depth DEPTHS[] = {Depth::Eight, Depth::Sixteen, Depth::Float};
+constexpr Depth DEPTHS[] = {Depth::U8, Depth::U16, Depth::F32};
 
 std::string everyPixelOnce(const Visits& v, const PF_LRect& rect) {
     if (v.misplaced) return std::to_string(v.misplaced.load()) + " calls with pixels not at (x, y)";
@@ -115,11 +115,11 @@ std::string everyPixelOnce(const Visits& v, const PF_LRect& rect) {
 TEST(Iterate, VisitsEachPixelOnceAtItsPlaceAndLeavesPaddingAlone) {
     for (Depth depth : DEPTHS) {
         for (unsigned threads : {1u, 3u}) {
-            SCOPED_TRACE(std::string(refhost::depthName(depth)) + "-bit, " +
+            SCOPED_TRACE(std::string(refhost::depthName(depth)) + ", " +
                          std::to_string(threads) + " threads");
             Host host(IdleEntry, {threads});
             Host::CallScope scope(host);
-            const int channel = static_cast<int>(refhost::pixelSizeOf(depth) / 4);
+            const int channel = static_cast<int>(refhost::pixelBytes(depth) / 4);
             World src(depth, 7, 5, 3 * channel), dst(depth, 7, 5, 5 * channel);
             fill(src);
             Visits v(&src, &dst);
@@ -149,9 +149,9 @@ TEST(Iterate, HonoursTheAreaClippedToBothWorlds) {
         SCOPED_TRACE(row.what);
         Host host(IdleEntry, {2});
         Host::CallScope scope(host);
-        World src(Depth::Eight, row.srcWidth, row.srcHeight), dst(Depth::Eight, 6, 4);
+        World src(Depth::U8, row.srcWidth, row.srcHeight), dst(Depth::U8, 6, 4);
         Visits v(&src, &dst);
-        EXPECT_EQ(iterate(host, Depth::Eight, &src, dst, row.area ? &*row.area : nullptr, &v),
+        EXPECT_EQ(iterate(host, Depth::U8, &src, dst, row.area ? &*row.area : nullptr, &v),
                   PF_Err_NONE);
         EXPECT_EQ(everyPixelOnce(v, row.visited), "");
     }
@@ -160,16 +160,16 @@ TEST(Iterate, HonoursTheAreaClippedToBothWorlds) {
 TEST(Iterate, ANullSourceGivesTheKernelANullInput) {
     Host host(IdleEntry);
     Host::CallScope scope(host);
-    World dst(Depth::Float, 3, 3);
+    World dst(Depth::F32, 3, 3);
     Visits v(nullptr, &dst);
-    EXPECT_EQ(iterate(host, Depth::Float, nullptr, dst, nullptr, &v), PF_Err_NONE);
+    EXPECT_EQ(iterate(host, Depth::F32, nullptr, dst, nullptr, &v), PF_Err_NONE);
     EXPECT_EQ(everyPixelOnce(v, PF_LRect{0, 0, 3, 3}), "");
 }
 
 TEST(Iterate, ThreadCountDoesNotChangeTheImageOrTheError) {
     for (Depth depth : DEPTHS) {
         SCOPED_TRACE(refhost::depthName(depth));
-        World src(depth, 37, 23, static_cast<int>(refhost::pixelSizeOf(depth)));
+        World src(depth, 37, 23, static_cast<int>(refhost::pixelBytes(depth)));
         fill(src);
         World reference(depth, 37, 23);
         {
@@ -201,23 +201,23 @@ TEST(Iterate, ThreadCountDoesNotChangeTheImageOrTheError) {
 TEST(Iterate, RefusesWhatItCannotRunSafely) {
     Host host(IdleEntry);
     Host::CallScope scope(host);
-    World good(Depth::Eight, 4, 2), deep(Depth::Sixteen, 4, 2);
+    World good(Depth::U8, 4, 2), deep(Depth::U16, 4, 2);
     Visits v(&good, &good);
-    EXPECT_EQ(iterate(host, Depth::Eight, &good, good, nullptr, &v, /*nullKernel=*/true),
+    EXPECT_EQ(iterate(host, Depth::U8, &good, good, nullptr, &v, /*nullKernel=*/true),
               PF_Err_BAD_CALLBACK_PARAM);
 
     // Rows shorter than the pixels they are said to hold.
-    World narrow(Depth::Eight, 4, 2);
+    World narrow(Depth::U8, 4, 2);
     narrow.effectWorld()->rowbytes = 8;
     Visits vn(&good, &narrow);
-    EXPECT_EQ(iterate(host, Depth::Eight, &good, narrow, nullptr, &vn), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(iterate(host, Depth::U8, &good, narrow, nullptr, &vn), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(vn.count[0], 0);
 
     // A 16-bit world the host knows, handed to the 8-bit suite.
     host.exposeWorld(deep);
-    World out8(Depth::Eight, 4, 2);
+    World out8(Depth::U8, 4, 2);
     Visits vd(nullptr, &out8);
-    EXPECT_EQ(iterate(host, Depth::Eight, &deep, out8, nullptr, &vd), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(iterate(host, Depth::U8, &deep, out8, nullptr, &vd), PF_Err_BAD_CALLBACK_PARAM);
     host.forgetWorlds();
 
     // No destination at all.

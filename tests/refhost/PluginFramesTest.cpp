@@ -27,10 +27,10 @@ using refhost::Host;
 using refhost::PluginLibrary;
 using refhost::World;
 
-constexpr Depth DEPTHS[] = {Depth::Eight, Depth::Sixteen, Depth::Float};
+constexpr Depth DEPTHS[] = {Depth::U8, Depth::U16, Depth::F32};
 constexpr int VIEWS[] = {kestrelumen::VIEW_SOURCE, kestrelumen::VIEW_ALPHA_MATTE,
                          kestrelumen::VIEW_SPILL_MATTE, kestrelumen::VIEW_FINAL};
-constexpr int PARAM_BG_COLOR = 1, PARAM_VIEW = 6;
+constexpr int PARAM_KEY_COLOR = 1, PARAM_VIEW = 6;
 
 std::string joined(const std::vector<std::string>& items) {
     std::string out;
@@ -47,13 +47,13 @@ void fillRandom(World& w, std::mt19937& rng) {
         for (int x = 0; x < w.width(); ++x) {
             const bool special = (x + y) % 5 == 0;
             switch (w.depth()) {
-                case Depth::Eight: {
+                case Depth::U8: {
                     std::uniform_int_distribution<int> d(0, 255);
                     auto c = [&] { return static_cast<A_u_char>(special ? (rng() % 2) * 255 : d(rng)); };
                     w.at<PF_Pixel>(x, y) = PF_Pixel{c(), c(), c(), c()};
                     break;
                 }
-                case Depth::Sixteen: {
+                case Depth::U16: {
                     std::uniform_int_distribution<int> d(0, PF_MAX_CHAN16);
                     auto c = [&] {
                         return static_cast<A_u_short>(special ? (rng() % 2) * PF_MAX_CHAN16 : d(rng));
@@ -61,7 +61,7 @@ void fillRandom(World& w, std::mt19937& rng) {
                     w.at<PF_Pixel16>(x, y) = PF_Pixel16{c(), c(), c(), c()};
                     break;
                 }
-                case Depth::Float: {
+                case Depth::F32: {
                     std::uniform_real_distribution<float> d(0.0f, 1.0f);
                     auto c = [&] { return special ? specials[rng() % 7] : d(rng); };
                     w.at<PF_PixelFloat>(x, y) = PF_PixelFloat{c(), c(), c(), c()};
@@ -96,17 +96,17 @@ void expectedFrame(const World& in, World& out, kestrelumen::KeySettings s) {
                 continue;
             }
             switch (in.depth()) {
-                case Depth::Eight: {
+                case Depth::U8: {
                     PF_Pixel p = in.at<PF_Pixel>(x, y);
                     kestrelumen::KeyPixel8(&s, x, y, &p, &out.at<PF_Pixel>(x, y));
                     break;
                 }
-                case Depth::Sixteen: {
+                case Depth::U16: {
                     PF_Pixel16 p = in.at<PF_Pixel16>(x, y);
                     kestrelumen::KeyPixel16(&s, x, y, &p, &out.at<PF_Pixel16>(x, y));
                     break;
                 }
-                case Depth::Float: {
+                case Depth::F32: {
                     PF_PixelFloat p = in.at<PF_PixelFloat>(x, y);
                     kestrelumen::KeyPixelFloat(&s, x, y, &p, &out.at<PF_PixelFloat>(x, y));
                     break;
@@ -164,17 +164,17 @@ TEST_F(PluginFrames, KeyedFramesEqualTheKernelsCalledDirectly) {
                                    static_cast<A_u_char>(rng()), static_cast<A_u_char>(rng())};
                 double sliders[4];
                 for (double& s : sliders) s = trial == 0 ? (rng() % 2 ? 1.0 : 0.0) : unit(rng);
-                host_.setColor(PARAM_BG_COLOR, key);
+                host_.setColor(PARAM_KEY_COLOR, key);
                 for (int i = 0; i < 4; ++i) host_.setFloat(2 + i, sliders[i]);
                 host_.setPopup(PARAM_VIEW, view);
 
-                const int channel = static_cast<int>(refhost::pixelSizeOf(depth) / 4);
+                const int channel = static_cast<int>(refhost::pixelBytes(depth) / 4);
                 World in(depth, 19, 11, 2 * channel), out(depth, 19, 11, 6 * channel);
                 World expected(depth, 19, 11);
                 fillRandom(in, rng);
                 expectedFrame(in, expected, settingsFor(key, sliders, view));
 
-                SCOPED_TRACE(std::string(refhost::depthName(depth)) + "-bit, view " +
+                SCOPED_TRACE(std::string(refhost::depthName(depth)) + ", view " +
                              std::to_string(view) + ", trial " + std::to_string(trial));
                 const FrameResult frame = host_.renderFrame(in, out);
                 ASSERT_EQ(frame.err(), PF_Err_NONE);
@@ -206,9 +206,9 @@ TEST_F(PluginFrames, EveryFailingHostCallOfAFrameIsSurvived) {
     int walked = 0;
     for (Depth depth : DEPTHS) {
         for (int view : VIEWS) {
-            SCOPED_TRACE(std::string(refhost::depthName(depth)) + "-bit, view " + std::to_string(view));
+            SCOPED_TRACE(std::string(refhost::depthName(depth)) + ", view " + std::to_string(view));
             host_.setPopup(PARAM_VIEW, view);
-            const int channel = static_cast<int>(refhost::pixelSizeOf(depth) / 4);
+            const int channel = static_cast<int>(refhost::pixelBytes(depth) / 4);
             World in(depth, 9, 6, 4 * channel), out(depth, 9, 6, 2 * channel);
             fillRandom(in, rng);
             World original(depth, 9, 6);

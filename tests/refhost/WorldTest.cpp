@@ -20,9 +20,9 @@ TEST(World, RowsAreRowbytesApartAndPaddingIsNotAPixel) {
         int width, height, extra;
         A_long rowbytes;
     } rows[] = {
-        {Depth::Eight, 3, 2, 0, 12},    {Depth::Eight, 3, 2, 5, 17},
-        {Depth::Sixteen, 3, 2, 6, 30},  {Depth::Float, 3, 2, 16, 64},
-        {Depth::Float, 1, 2, 4, 20},
+        {Depth::U8, 3, 2, 0, 12},    {Depth::U8, 3, 2, 5, 17},
+        {Depth::U16, 3, 2, 6, 30},  {Depth::F32, 3, 2, 16, 64},
+        {Depth::F32, 1, 2, 4, 20},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(refhost::depthName(r.depth) + std::string(" extra ") + std::to_string(r.extra));
@@ -47,15 +47,15 @@ TEST(World, RowsAreRowbytesApartAndPaddingIsNotAPixel) {
 }
 
 TEST(World, RefusesPaddingThatWouldMisalignRowsAndBadSizes) {
-    EXPECT_THROW(World(Depth::Sixteen, 2, 2, 3), std::invalid_argument);
-    EXPECT_THROW(World(Depth::Float, 2, 2, 2), std::invalid_argument);
-    EXPECT_THROW(World(Depth::Eight, -1, 2), std::invalid_argument);
-    EXPECT_THROW(World(Depth::Eight, 2, 2, -4), std::invalid_argument);
-    EXPECT_NO_THROW(World(Depth::Eight, 0, 0));
+    EXPECT_THROW(World(Depth::U16, 2, 2, 3), std::invalid_argument);
+    EXPECT_THROW(World(Depth::F32, 2, 2, 2), std::invalid_argument);
+    EXPECT_THROW(World(Depth::U8, -1, 2), std::invalid_argument);
+    EXPECT_THROW(World(Depth::U8, 2, 2, -4), std::invalid_argument);
+    EXPECT_NO_THROW(World(Depth::U8, 0, 0));
 }
 
 TEST(World, TypedAccessChecksPixelTypeRowAndColumn) {
-    World w(Depth::Sixteen, 2, 2);
+    World w(Depth::U16, 2, 2);
     EXPECT_THROW(w.row<PF_Pixel>(0), std::out_of_range);
     EXPECT_THROW(w.row<PF_PixelFloat>(0), std::out_of_range);
     EXPECT_THROW(w.row<PF_Pixel16>(2), std::out_of_range);
@@ -66,18 +66,18 @@ TEST(World, TypedAccessChecksPixelTypeRowAndColumn) {
 }
 
 TEST(World, SamePixelsComparesBitsAndIgnoresPadding) {
-    World a(Depth::Float, 2, 2, 8), b(Depth::Float, 2, 2, 16);
+    World a(Depth::F32, 2, 2, 8), b(Depth::F32, 2, 2, 16);
     a.at<PF_PixelFloat>(1, 1).red = std::nanf("");
     b.at<PF_PixelFloat>(1, 1).red = std::nanf("");
     EXPECT_TRUE(a.samePixels(b));
     b.at<PF_PixelFloat>(0, 1).green = -0.0f;  // equal as a number, not as bits
     EXPECT_FALSE(a.samePixels(b));
-    EXPECT_FALSE(a.samePixels(World(Depth::Float, 2, 3)));
-    EXPECT_FALSE(World(Depth::Eight, 2, 2).samePixels(World(Depth::Sixteen, 2, 2)));
+    EXPECT_FALSE(a.samePixels(World(Depth::F32, 2, 3)));
+    EXPECT_FALSE(World(Depth::U8, 2, 2).samePixels(World(Depth::U16, 2, 2)));
 }
 
 TEST(World, MovingKeepsPixelsAndRebindsTheRecord) {
-    World a(Depth::Eight, 2, 1, 4);
+    World a(Depth::U8, 2, 1, 4);
     a.at<PF_Pixel>(1, 0) = PF_Pixel{9, 8, 7, 6};
     World b(std::move(a));
     EXPECT_EQ(b.at<PF_Pixel>(1, 0).red, 8);

@@ -43,7 +43,7 @@ constexpr char WORLD_SUITE_MESSAGE[] = "Couldn't load suite.";
 // the effect's vocabulary altogether.
 constexpr PF_Err ERROR_CODES[] = {PF_Interrupt_CANCEL, PF_Err_OUT_OF_MEMORY, -7};
 
-constexpr Depth DEPTHS[] = {Depth::Eight, Depth::Sixteen, Depth::Float};
+constexpr Depth DEPTHS[] = {Depth::U8, Depth::U16, Depth::F32};
 constexpr int VIEWS[] = {1, 2, 3, 4};
 // Four rows, so that the host's iterate really runs on both of its threads.
 constexpr int WIDTH = 6;

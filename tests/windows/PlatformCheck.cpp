@@ -224,9 +224,9 @@ void fillFloat(refhost::World& w) {
 
 void fill(refhost::World& w) {
     switch (w.depth()) {
-        case refhost::Depth::Eight: fill8(w); break;
-        case refhost::Depth::Sixteen: fill16(w); break;
-        case refhost::Depth::Float: fillFloat(w); break;
+        case refhost::Depth::U8: fill8(w); break;
+        case refhost::Depth::U16: fill16(w); break;
+        case refhost::Depth::F32: fillFloat(w); break;
     }
 }
 
@@ -258,12 +258,12 @@ void writeSection(std::ofstream& out, const std::string& label, const refhost::W
 }
 
 void renderAll(refhost::Host& host, std::ofstream& out) {
-    const refhost::Depth depths[] = {refhost::Depth::Eight, refhost::Depth::Sixteen,
-                                     refhost::Depth::Float};
+    const refhost::Depth depths[] = {refhost::Depth::U8, refhost::Depth::U16,
+                                     refhost::Depth::F32};
     for (const Settings& s : SETTINGS) {
         if (!s.useDefaults) {
-            host.setColor(kestrelumen::PARAM_BG_COLOR, s.key);
-            host.setFloat(kestrelumen::PARAM_CHOKE_CLEAR, s.chokeClear);
+            host.setColor(kestrelumen::PARAM_KEY_COLOR, s.key);
+            host.setFloat(kestrelumen::PARAM_CHOKE_TRANSPARENT, s.chokeClear);
             host.setFloat(kestrelumen::PARAM_CHOKE_OPAQUE, s.chokeOpaque);
             host.setFloat(kestrelumen::PARAM_SPILL_AMOUNT, s.spillAmount);
             host.setFloat(kestrelumen::PARAM_SPILL_SIZE, s.spillSize);
@@ -299,8 +299,8 @@ void writeText(std::ofstream& out, const std::string& label, const std::string& 
 // Linux one; the outcomes go into the output file to be compared too.
 void faultSweep(refhost::Host& host, std::ofstream& out) {
     host.setPopup(kestrelumen::PARAM_VIEW, kestrelumen::VIEW_FINAL);
-    const refhost::Depth depths[] = {refhost::Depth::Eight, refhost::Depth::Sixteen,
-                                     refhost::Depth::Float};
+    const refhost::Depth depths[] = {refhost::Depth::U8, refhost::Depth::U16,
+                                     refhost::Depth::F32};
     std::ostringstream log;
     std::size_t runs = 0;
     for (refhost::Depth depth : depths) {
@@ -330,7 +330,7 @@ void faultSweep(refhost::Host& host, std::ofstream& out) {
                 }
     }
     host.setBasicSuiteAvailable(false);
-    refhost::World in(refhost::Depth::Eight, 5, 3), result(refhost::Depth::Eight, 5, 3);
+    refhost::World in(refhost::Depth::U8, 5, 3), result(refhost::Depth::U8, 5, 3);
     const refhost::FrameResult r = host.renderFrame(in, result);
     host.setBasicSuiteAvailable(true);
     log << "no basic suite -> " << r.err() << (r.exceptionEscaped() ? " escaped" : "") << '\n';
