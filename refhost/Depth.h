@@ -15,9 +15,9 @@ enum class Depth {
     F32,  // PF_PixelFloat, white 1.0, format "ae32"
 };
 
-std::size_t pixelBytes(Depth depth);       // 4, 8 or 16 bytes
+std::size_t pixelBytes(Depth depth);        // 4, 8 or 16 bytes
 PF_PixelFormat pixelFormatOf(Depth depth);  // PF_PixelFormat_ARGB32 / ARGB64 / ARGB128
-short bitdepthOf(Depth depth);             // 8, 16 or 32: the smart-render `bitdepth` field
-const char* depthName(Depth depth);        // "8-bit", "16-bit", "32-bit float"
+short bitdepthOf(Depth depth);              // 8, 16 or 32: the smart-render `bitdepth` field
+const char* depthName(Depth depth);         // "8-bit", "16-bit", "32-bit float"
 
 }  // namespace refhost
