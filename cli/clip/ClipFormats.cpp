@@ -29,6 +29,8 @@ AVPixelFormat preferredPixelFormat(const std::string& e, Depth depth) {
     if (e == "ffv1") return depth == Depth::U8 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_GBRAP16LE;
     if (e == "libvpx-vp9") return AV_PIX_FMT_YUVA420P;
     if (e == "dnxhd") return AV_PIX_FMT_YUV444P10LE;
+    // What every player decodes, for the mattes.
+    if (e == "libx264" || e == "libx265") return AV_PIX_FMT_YUV420P;
     return AV_PIX_FMT_NONE;
 }
 

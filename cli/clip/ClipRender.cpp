@@ -4,6 +4,8 @@ extern "C" {
 #include <libavutil/parseutils.h>
 }
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -96,6 +98,12 @@ bool involvesClip(const RenderOptions& o) {
 }
 
 int runClipRender(const RenderOptions& o) {
+    // Decoded and encoded frames are large and are freed on other threads
+    // than the ones that allocated them. Past glibc's adaptive threshold they
+    // pile up in per-thread heaps, and peak memory grew with the clip's
+    // length (1.3 GB for 72 frames of 1080p). Mapping every buffer of 1 MB
+    // or more on its own gives it back to the system when freed.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     const FramePattern in(o.input, "input");
     const FramePattern out(o.output, "-o");
     const bool clipIn = !in.isSequence() && isClipFile(o.input);

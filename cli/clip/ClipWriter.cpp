@@ -24,13 +24,15 @@ extern "C" {
 #include "cli/clip/AudioCopy.h"
 #include "cli/clip/ClipColor.h"
 #include "cli/clip/ClipFormats.h"
+#include "cli/image/TempFile.h"
 
 namespace fs = std::filesystem;
 
 namespace kcli {
 
 struct ClipWriter::Impl {
-    std::string path, temp;
+    std::string path;
+    std::optional<TempFile> temp;  // removed unless committed, on a signal too
     ClipWriterOptions o;
     AVFormatContext* output = nullptr;
     CodecPtr encoder;
@@ -43,9 +45,10 @@ struct ClipWriter::Impl {
     ColorTags tags;
     std::optional<AudioCopy> audio;
     int64_t offset = 0;  // source ticks subtracted from every timestamp
-    double ticksPerFrame = 1;
+    double ticksPerFrame = 1;  // of the encoder's time base
+    bool sourceTimes = false;  // frames keep the source clip's timestamps
     int written = 0;
-    bool opened = false, finished = false;
+    bool finished = false;
 
     ~Impl() { close(); }
 
@@ -81,14 +84,6 @@ struct ClipWriter::Impl {
 };
 
 namespace {
-
-std::string tempNameFor(const std::string& path) {
-    const fs::path p(path);
-    const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
-    return (dir / ("." + p.filename().string() + "." + std::to_string(::getpid()) +
-                   ".kestrelumen-tmp"))
-        .string();
-}
 
 AVPixelFormat stagingFor(Depth depth) {
     return depth == Depth::U8 ? AV_PIX_FMT_ARGB : AV_PIX_FMT_RGBA64LE;
@@ -179,11 +174,15 @@ ClipWriter::ClipWriter(const std::string& path, const ClipWriterOptions& options
                           ") cannot hold alpha; write .mov, .mkv or .webm, choose a codec with "
                           "alpha, or choose --view alpha or --view spill");
 
-    // Timing: the source clip's own, else the frame rate given.
+    // Timing: the source clip's own timestamps where the container keeps
+    // any (QuickTime, Matroska), else one tick per frame at the clip's rate
+    // or the rate given (AVI and MXF count frames).
     const ClipReader* src = m.o.source;
     const AVRational rate = src ? src->facts().frameRate : m.o.frameRate;
-    const AVRational timeBase = src ? src->facts().timeBase : av_inv_q(m.o.frameRate);
-    m.ticksPerFrame = src ? src->ticksPerFrame() : 1.0;
+    const std::string muxer = format->name;
+    m.sourceTimes = src && ((format->flags & AVFMT_VARIABLE_FPS) || muxer == "mov" || muxer == "mp4");
+    const AVRational timeBase = m.sourceTimes ? src->facts().timeBase : av_inv_q(rate);
+    m.ticksPerFrame = m.sourceTimes ? src->ticksPerFrame() : 1.0;
 
     // Colour tags of what the conversion writes: the source's matrix and
     // range for YUV, the source's primaries and transfer.
@@ -274,7 +273,8 @@ ClipWriter::ClipWriter(const std::string& path, const ClipWriterOptions& options
         const double tb = av_q2d(src->facts().timeBase);
         const double inf = std::numeric_limits<double>::infinity();
         const double start = m.offset * tb;
-        const double end = start + static_cast<double>(m.o.frames.back() - first + 1) * m.ticksPerFrame * tb;
+        const double end = start + static_cast<double>(m.o.frames.back() - first + 1) *
+                                       src->ticksPerFrame() * tb;
         m.audio.emplace(src->facts().path, path, m.output, start, whole ? -inf : start - 1e-6,
                         whole ? inf : end - 1e-6, [this](const std::string& line) { warn(line); });
     }
@@ -286,11 +286,10 @@ ClipWriter::ClipWriter(const std::string& path, const ClipWriterOptions& options
     m.frame->width = m.o.width;
     m.frame->height = m.o.height;
 
-    m.temp = tempNameFor(path);
-    err = avio_open(&m.output->pb, m.temp.c_str(), AVIO_FLAG_WRITE);
+    m.temp.emplace(path);
+    err = avio_open(&m.output->pb, m.temp->path().c_str(), AVIO_FLAG_WRITE);
     if (err < 0)
         throw Failure(EXIT_IO, path + ": cannot be written: " + avErrorText(err));
-    m.opened = true;
     err = avformat_write_header(m.output, nullptr);
     if (err < 0) {
         abort();
@@ -371,7 +370,7 @@ void ClipWriter::write(int number, const HostImage& image) {
     m.frame->color_trc = m.encoder->color_trc;
     m.frame->colorspace = m.encoder->colorspace;
     m.frame->color_range = m.encoder->color_range;
-    m.frame->pts = m.o.source ? m.o.source->timestampOf(number) - m.offset : m.written;
+    m.frame->pts = m.sourceTimes ? m.o.source->timestampOf(number) - m.offset : m.written;
     err = avcodec_send_frame(m.encoder.get(), m.frame.get());
     if (err < 0) m.failWrite("encoding frame " + std::to_string(number) + " failed", err);
     ++m.written;
@@ -396,13 +395,11 @@ void ClipWriter::finish() {
     if (err < 0) m.failWrite("writing failed", err);
     err = avio_closep(&m.output->pb);
     if (err < 0) m.failWrite("closing failed", err);
-    const int fd = ::open(m.temp.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(m.temp->path().c_str(), O_RDONLY | O_CLOEXEC);
     const bool synced = fd >= 0 && (::fsync(fd) == 0 || errno == EINVAL);
     if (fd >= 0) ::close(fd);
     if (!synced) m.failWrite("flushing to disk failed", AVERROR(errno));
-    std::error_code ec;
-    fs::rename(m.temp, m.path, ec);
-    if (ec) throw Failure(EXIT_IO, m.path + ": cannot be written: " + ec.message());
+    m.temp->commit();
     m.finished = true;
     m.close();
 }
@@ -411,8 +408,7 @@ void ClipWriter::abort() noexcept {
     Impl& m = *impl_;
     if (m.finished) return;
     m.close();
-    if (m.opened) ::unlink(m.temp.c_str());
-    m.opened = false;
+    m.temp.reset();
 }
 
 }  // namespace kcli
