@@ -11,7 +11,9 @@ extern "C" {
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -171,33 +173,62 @@ int runClipRender(const RenderOptions& o) {
 
     installInterruptCleanup();
     Progress progress(static_cast<int>(frames.size()), !o.quiet && frames.size() > 1);
+    std::mutex progressMutex;  // warnings arrive from the reading and writing threads
     auto note = [&](const std::string& line) {
+        std::lock_guard<std::mutex> lock(progressMutex);
         if (!o.quiet) progress.note("kestrelumen: warning: " + line);
     };
     if (clip) clip->onWarning(note);
     if (writer) writer->onWarning(note);
-    try {
-        for (int f : frames) {
-            HostImage image = clip ? clip->read(f, depth) : readImage(images->pattern.path(f), depth);
-            if (image.width != info.width || image.height != info.height)
-                throw Failure(EXIT_BAD_INPUT, images->pattern.path(f) + ": " +
-                                                  std::to_string(image.width) + "x" +
-                                                  std::to_string(image.height) +
-                                                  " differs from the first frame's " +
-                                                  std::to_string(info.width) + "x" +
-                                                  std::to_string(info.height));
-            const HostImage keyed = keyer.render(std::move(image), f);
-            if (writer) {
-                writer->write(f, keyed);
-            } else {
-                std::string warning;
-                writeImage(out.path(f), keyed, o.write, &warning);
-                if (!warning.empty()) note(warning);
-            }
-            progress.frameDone(f);
+    auto read = [&](int f) {
+        HostImage image = clip ? clip->read(f, depth) : readImage(images->pattern.path(f), depth);
+        if (image.width != info.width || image.height != info.height)
+            throw Failure(EXIT_BAD_INPUT, images->pattern.path(f) + ": " +
+                                              std::to_string(image.width) + "x" +
+                                              std::to_string(image.height) +
+                                              " differs from the first frame's " +
+                                              std::to_string(info.width) + "x" +
+                                              std::to_string(info.height));
+        return image;
+    };
+    auto write = [&](int f, const HostImage& keyed) {
+        if (writer) {
+            writer->write(f, keyed);
+        } else {
+            std::string warning;
+            writeImage(out.path(f), keyed, o.write, &warning);
+            if (!warning.empty()) note(warning);
         }
+    };
+    // Decoding runs a frame ahead on a thread of its own and encoding a
+    // frame behind on another, so the three overlap with three frames in
+    // memory. Each side still sees its frames one at a time, in order.
+    std::future<HostImage> reading;
+    std::future<void> writing;
+    auto settle = [&] {
+        if (reading.valid()) reading.wait();
+        if (writing.valid()) writing.wait();
+    };
+    try {
+        reading = std::async(std::launch::async, read, frames.front());
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const int f = frames[i];
+            HostImage image = reading.get();
+            if (i + 1 < frames.size()) reading = std::async(std::launch::async, read, frames[i + 1]);
+            HostImage keyed = keyer.render(std::move(image), f);
+            if (writing.valid()) {
+                writing.get();
+                std::lock_guard<std::mutex> lock(progressMutex);
+                progress.frameDone(frames[i - 1]);
+            }
+            writing = std::async(std::launch::async,
+                                 [&write, f](HostImage done) { write(f, done); }, std::move(keyed));
+        }
+        writing.get();
+        progress.frameDone(frames.back());
         if (writer) writer->finish();
     } catch (...) {
+        settle();
         if (writer) writer->abort();
         throw;
     }
