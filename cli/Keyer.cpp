@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 #include "cli/ExitCodes.h"
@@ -48,6 +50,13 @@ struct Keyer::Impl {
     std::string path;
     refhost::PluginLibrary library;
     std::unique_ptr<refhost::Host> host;
+    // Further hosts on the same loaded library, so frames can be keyed at
+    // the same time: a host is driven from one thread at a time, and the
+    // plug-in keeps nothing between calls.
+    std::vector<std::unique_ptr<refhost::Host>> moreHosts;
+    std::vector<refhost::Host*> idle;
+    std::mutex idleMutex;
+    std::condition_variable idleChanged;
     Description description;
 
     Impl(const std::string& p, refhost::PluginLibrary lib)
@@ -93,7 +102,7 @@ struct Keyer::Impl {
     }
 };
 
-Keyer::Keyer(const std::string& pluginPath, int threads) {
+Keyer::Keyer(const std::string& pluginPath, int threads, int instances) {
     std::error_code ec;
     if (!fs::exists(pluginPath, ec))
         throw Failure(EXIT_PLUGIN, pluginPath + ": no such plug-in (build it, or pass --plugin PATH)");
@@ -102,6 +111,8 @@ Keyer::Keyer(const std::string& pluginPath, int threads) {
         refhost::HostOptions options;
         options.threads = static_cast<unsigned>(threads > 0 ? threads : 0);
         impl_->host = std::make_unique<refhost::Host>(impl_->library, options);
+        for (int i = 1; i < instances; ++i)
+            impl_->moreHosts.push_back(std::make_unique<refhost::Host>(impl_->library, options));
     } catch (const refhost::Error& e) {
         std::string hint;
 #if !defined(_WIN32)
@@ -154,6 +165,12 @@ Keyer::Keyer(const std::string& pluginPath, int threads) {
         }
         d.params.push_back(row);
     }
+    impl_->idle.push_back(&host);
+    for (const auto& more : impl_->moreHosts) {
+        impl_->check("global setup", more->globalSetup());
+        impl_->check("parameter setup", more->paramsSetup());
+        impl_->idle.push_back(more.get());
+    }
 }
 
 Keyer::~Keyer() = default;
@@ -162,7 +179,6 @@ const Keyer::Description& Keyer::description() const { return impl_->description
 
 void Keyer::setControls(const Controls& c) {
     Impl& k = *impl_;
-    refhost::Host& host = *k.host;
     using namespace kestrelumen;
     const int color = k.findParam(PARAM_ID_KEY_COLOR, PF_Param_COLOR, "key colour");
     const int chokeT =
@@ -176,32 +192,54 @@ void Keyer::setControls(const Controls& c) {
     key.red = c.key.red;
     key.green = c.key.green;
     key.blue = c.key.blue;
-    host.setColor(color, key);
-    host.setFloat(chokeT, c.choke_transparent);
-    host.setFloat(chokeO, c.choke_opaque);
-    host.setFloat(amount, c.spill_amount);
-    host.setFloat(size, c.spill_size);
-    host.setPopup(view, c.view);
+    std::vector<refhost::Host*> hosts{k.host.get()};
+    for (const auto& more : k.moreHosts) hosts.push_back(more.get());
+    for (refhost::Host* host : hosts) {
+        host->setColor(color, key);
+        host->setFloat(chokeT, c.choke_transparent);
+        host->setFloat(chokeO, c.choke_opaque);
+        host->setFloat(amount, c.spill_amount);
+        host->setFloat(size, c.spill_size);
+        host->setPopup(view, c.view);
+    }
 }
 
 HostImage Keyer::render(HostImage image, int frame) {
     Impl& k = *impl_;
-    const Depth depth = image.depth;
-    refhost::World src(depth, image.width, image.height);
-    refhost::World dst(depth, image.width, image.height);
-    const std::size_t rowBytes = image.rowBytes();
-    for (int y = 0; y < image.height; ++y) std::memcpy(src.rowBytes(y), image.row(y), rowBytes);
+    refhost::Host* host = nullptr;
+    {
+        std::unique_lock<std::mutex> lock(k.idleMutex);
+        k.idleChanged.wait(lock, [&] { return !k.idle.empty(); });
+        host = k.idle.back();
+        k.idle.pop_back();
+    }
+    struct GiveBack {
+        Impl& k;
+        refhost::Host* host;
+        ~GiveBack() {
+            {
+                std::lock_guard<std::mutex> lock(k.idleMutex);
+                k.idle.push_back(host);
+            }
+            k.idleChanged.notify_one();
+        }
+    } giveBack{k, host};
 
-    k.host->setTime(frame, 1, 24);
-    const refhost::FrameResult r = k.host->renderFrame(src, dst);
+    const Depth depth = image.depth;
+    refhost::World src(depth, image.width, image.height, std::move(image.pixels));
+    refhost::World dst(depth, image.width, image.height);
+    host->setTime(frame, 1, 24);
+    const refhost::FrameResult r = host->renderFrame(src, dst);
     if (r.preRender.err != PF_Err_NONE || r.preRender.exceptionEscaped)
         k.fail("pre-render", r.preRender);
     if (!r.render) throw Failure(EXIT_PLUGIN, k.path + ": render did not run");
     k.check("render", *r.render);
     k.reportImbalances("pre-render", r.preRender.imbalances);
-
-    for (int y = 0; y < image.height; ++y) std::memcpy(image.row(y), dst.rowBytes(y), rowBytes);
+    // Rows are packed in both layouts, so the output's storage is the image.
+    image.pixels = dst.release();
     return image;
 }
+
+int Keyer::instances() const { return 1 + static_cast<int>(impl_->moreHosts.size()); }
 
 }  // namespace kcli

@@ -20,8 +20,10 @@ std::string defaultPluginPath();
 class Keyer {
 public:
     // Loads the library and runs About, global setup and parameter setup.
-    // Throws Failure(EXIT_PLUGIN) naming the library on any failure.
-    Keyer(const std::string& pluginPath, int threads);
+    // `instances` hosts on the one loaded library key that many frames at
+    // once, each spreading its rows over `threads`. Throws
+    // Failure(EXIT_PLUGIN) naming the library on any failure.
+    Keyer(const std::string& pluginPath, int threads, int instances = 1);
     ~Keyer();
     Keyer(const Keyer&) = delete;
     Keyer& operator=(const Keyer&) = delete;
@@ -30,7 +32,10 @@ public:
     // One frame through smart pre-render and smart render. Throws
     // Failure(EXIT_PLUGIN) with the plug-in's own message when it sets one.
     // The image's buffer is reused for the output, as frames can be large.
+    // Safe to call from several threads: each call takes an idle host,
+    // waiting for one when all are busy.
     HostImage render(HostImage image, int frame);
+    int instances() const;
 
     struct ParamRow {
         int index = 0;

@@ -5,6 +5,22 @@
 #include <cmath>
 
 namespace kcli {
+namespace {
+
+// "1:13", "2:01:13"; "--:--" before the rate is known.
+std::string timeLeft(int done, int total, double seconds) {
+    const double fps = seconds > 0 ? done / seconds : 0.0;
+    if (!(fps > 0)) return "--:--";
+    const long left = std::lround((total - done) / fps);
+    char t[32];
+    if (left >= 3600)
+        std::snprintf(t, sizeof t, "%ld:%02ld:%02ld", left / 3600, left / 60 % 60, left % 60);
+    else
+        std::snprintf(t, sizeof t, "%ld:%02ld", left / 60, left % 60);
+    return t;
+}
+
+}  // namespace
 
 std::string progressLine(int done, int total, int frame, double seconds, int barWidth) {
     std::string bar(static_cast<std::size_t>(barWidth), ' ');
@@ -13,52 +29,74 @@ std::string progressLine(int done, int total, int frame, double seconds, int bar
     if (filled < barWidth && done > 0) bar[static_cast<std::size_t>(filled)] = '>';
     char buf[160];
     const double fps = seconds > 0 ? done / seconds : 0.0;
-    std::string eta = "--:--";
-    if (fps > 0) {
-        const long left = std::lround((total - done) / fps);
-        char t[32];
-        if (left >= 3600)
-            std::snprintf(t, sizeof t, "%ld:%02ld:%02ld", left / 3600, left / 60 % 60, left % 60);
-        else
-            std::snprintf(t, sizeof t, "%ld:%02ld", left / 60, left % 60);
-        eta = t;
-    }
     std::snprintf(buf, sizeof buf, "[%s] %d/%d frame %d  %.1f fps  ETA %s", bar.c_str(), done,
-                  total, frame, fps, eta.c_str());
+                  total, frame, fps, timeLeft(done, total, seconds).c_str());
     return buf;
 }
 
-Progress::Progress(int total, bool enabled)
-    : total_(total), enabled_(enabled && ::isatty(STDERR_FILENO)),
-      start_(std::chrono::steady_clock::now()) {
-    // Shown at once: the first frame of a large sequence can take a while.
-    if (enabled_) draw();
+std::string progressLogLine(int done, int total, int frame, double seconds) {
+    char buf[160];
+    const double fps = seconds > 0 ? done / seconds : 0.0;
+    const int percent = total > 0 ? static_cast<int>(100LL * done / total) : 100;
+    std::snprintf(buf, sizeof buf, "kestrelumen: frame %d, %d/%d (%d%%), %.1f fps, %s left", frame,
+                  done, total, percent, fps, timeLeft(done, total, seconds).c_str());
+    return buf;
 }
 
-Progress::~Progress() { finish(); }
+Progress::Progress(int total, bool enabled, double logIntervalSeconds)
+    : total_(total), enabled_(enabled), terminal_(::isatty(STDERR_FILENO) != 0),
+      logInterval_(logIntervalSeconds), start_(std::chrono::steady_clock::now()) {
+    // Shown at once: the first frame of a large sequence can take a while.
+    if (enabled_ && terminal_) draw();
+}
+
+Progress::~Progress() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (drawn_) std::fputs("\n", stderr);
+    drawn_ = false;
+    enabled_ = false;
+}
+
+double Progress::seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
 
 void Progress::draw() {
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    std::fprintf(stderr, "\r%s\033[K", progressLine(done_, total_, lastFrame_, seconds, 30).c_str());
+    std::fprintf(stderr, "\r%s\033[K", progressLine(done_, total_, lastFrame_, seconds(), 30).c_str());
     std::fflush(stderr);
     drawn_ = true;
 }
 
 void Progress::frameDone(int frame) {
+    std::lock_guard<std::mutex> lock(mutex_);
     ++done_;
     lastFrame_ = frame;
-    if (enabled_) draw();
+    if (!enabled_) return;
+    if (terminal_) {
+        draw();
+        return;
+    }
+    // The last frame's line is left to finish(), so it is printed once.
+    const double now = seconds();
+    if (done_ < total_ && now - lastLog_ >= logInterval_) {
+        std::fprintf(stderr, "%s\n", progressLogLine(done_, total_, frame, now).c_str());
+        std::fflush(stderr);
+        lastLog_ = now;
+    }
 }
 
 void Progress::note(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (drawn_) std::fputs("\r\033[K", stderr);
     std::fprintf(stderr, "%s\n", line.c_str());
     if (drawn_) draw();
 }
 
 void Progress::finish() {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (drawn_) std::fputs("\n", stderr);
+    if (enabled_ && !terminal_ && done_ > 0)
+        std::fprintf(stderr, "%s\n", progressLogLine(done_, total_, lastFrame_, seconds()).c_str());
     drawn_ = false;
     enabled_ = false;
 }

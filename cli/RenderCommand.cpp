@@ -17,6 +17,9 @@
 #include "cli/Sequence.h"
 #include "cli/clip/ClipRender.h"
 #include "cli/pipeline/ImageSequenceSink.h"
+#include "cli/pipeline/Interrupt.h"
+#include "cli/pipeline/Pipeline.h"
+#include "cli/pipeline/RunPlan.h"
 #include "cli/pipeline/ImageSequenceSource.h"
 
 namespace fs = std::filesystem;
@@ -124,36 +127,56 @@ int runRender(const RenderOptions& o) {
     const FileInfo first = source.info();
     const Depth depth = o.depth ? *o.depth : first.depth;
 
-    const int threads =
-        o.threads > 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency());
-    Keyer keyer(o.plugin.empty() ? defaultPluginPath() : o.plugin, threads);
-    keyer.setControls(o.controls);
+    // The source keeps every requested frame, so the first of them decides
+    // the depth of a resumed run as it did of the first run.
+    std::vector<int> todo;
+    for (int f : frames)
+        if (!o.skipExisting || !sink.hasFrame(f)) todo.push_back(f);
+    const std::size_t existing = frames.size() - todo.size();
+    if (todo.empty()) {
+        if (!o.quiet)
+            std::printf("nothing to do: all %zu frame%s of %s exist\n", frames.size(),
+                        frames.size() == 1 ? "" : "s", o.output.c_str());
+        return EXIT_OK;
+    }
 
-    installInterruptCleanup();
-    Progress progress(static_cast<int>(frames.size()), in.isSequence() && !o.quiet);
+    const RunPlan plan = planRun(o.threads, o.framesInFlight, todo.size());
+    Keyer keyer(o.plugin.empty() ? defaultPluginPath() : o.plugin, plan.hostThreads,
+                plan.settings.keysAtOnce);
+    keyer.setControls(o.controls);
+    PipelineSettings settings = plan.settings;
+    settings.depth = depth;
+
+    const InterruptWatch interrupts;
+    Progress progress(static_cast<int>(todo.size()), in.isSequence() && !o.quiet,
+                      o.progressInterval);
     const WarningHandler note = [&](const std::string& line) {
         if (!o.quiet) progress.note("kestrelumen: warning: " + line);
     };
     source.onWarning(note);
     sink.onWarning(note);
-    for (int f : source.frames()) {
-        HostImage image = source.read(f, depth);
-        if (image.width != first.width || image.height != first.height)
-            throw Failure(EXIT_BAD_INPUT,
-                          source.name(f) + ": " + std::to_string(image.width) + "x" +
-                              std::to_string(image.height) + " differs from the sequence's " +
-                              std::to_string(first.width) + "x" + std::to_string(first.height));
-        sink.write(f, keyer.render(std::move(image), f));
-        progress.frameDone(f);
-    }
-    sink.finish();
+    const PipelineResult result = runPipeline(
+        source, sink, todo, [&](HostImage image, int f) { return keyer.render(std::move(image), f); },
+        settings, [&](int f) { progress.frameDone(f); });
     progress.finish();
 
+    if (result.signal) {
+        // One line, whatever --quiet says: the run did not do what was asked.
+        std::fprintf(stderr,
+                     "kestrelumen: interrupted: %d of %zu frames written to %s; to resume, run the "
+                     "same command%s\n",
+                     result.written + static_cast<int>(existing), frames.size(), o.output.c_str(),
+                     o.skipExisting ? " again" : " with --skip-existing");
+        return exitCodeForSignal(result.signal);
+    }
+
+    const std::string already =
+        existing ? ", " + std::to_string(existing) + " already there" : std::string();
     if (!o.quiet) {
         if (in.isSequence())
-            std::printf("wrote %zu frames to %s (%dx%d, %s, view %s)\n", frames.size(),
+            std::printf("wrote %zu frames to %s (%dx%d, %s, view %s)%s\n", todo.size(),
                         o.output.c_str(), first.width, first.height, depthName(depth),
-                        viewName(view));
+                        viewName(view), already.c_str());
         else
             std::printf("wrote %s (%dx%d, %s, view %s)\n", o.output.c_str(), first.width,
                         first.height, depthName(depth), viewName(view));

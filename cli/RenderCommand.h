@@ -18,7 +18,10 @@ struct RenderOptions {
     Controls controls;
     std::optional<Depth> depth;
     WriteOptions write;  // how outputs are written (--compression)
-    int threads = 0;  // 0: all cores
+    int threads = 0;         // 0: all cores
+    int framesInFlight = 0;  // 0: from the threads
+    bool skipExisting = false;
+    double progressInterval = 5.0;  // seconds between progress lines in a log
     bool quiet = false;
     bool skipMissing = false;
     // Clip outputs.

@@ -85,7 +85,17 @@ int run(int argc, char** argv) {
     render->add_option("--fps", ro.fps,
                        "Frame rate of a clip made from images: 24, 25, 23.976, 30000/1001, ... "
                        "(default 24)");
-    render->add_option("-j,--threads", ro.threads, "Threads for the pixel loop (default: all cores)");
+    render->add_option("-j,--threads", ro.threads,
+                       "Threads that read, key and write frames (default: all cores)");
+    render->add_option("--frames-in-flight", ro.framesInFlight,
+                       "Frames held in memory at once, each between its read and its write "
+                       "(default: one more than the threads)");
+    render->add_flag("--skip-existing", ro.skipExisting,
+                     "Key only the frames whose output does not exist yet, to resume an "
+                     "interrupted run (outputs are renamed into place only when complete)");
+    render->add_option("--progress-interval", ro.progressInterval,
+                       "Seconds between progress lines when stderr is not a terminal")
+        ->capture_default_str();
     render->add_option("--plugin", ro.plugin,
                        "Plug-in library to load (default: the one built with this tool)");
     render->add_flag("-q,--quiet", ro.quiet, "No progress bar and no summary");
@@ -140,6 +150,11 @@ int run(int argc, char** argv) {
     if (ro.threads < 0 || ro.threads > 1024)
         throw Failure(EXIT_BAD_INPUT, "--threads: " + std::to_string(ro.threads) +
                                           " is outside 1..1024 (0 or no flag: all cores)");
+    if (ro.framesInFlight < 0 || ro.framesInFlight > 1024)
+        throw Failure(EXIT_BAD_INPUT, "--frames-in-flight: " + std::to_string(ro.framesInFlight) +
+                                          " is outside 1..1024 (0 or no flag: from the threads)");
+    if (!(ro.progressInterval >= 0 && ro.progressInterval <= 86400))
+        throw Failure(EXIT_BAD_INPUT, "--progress-interval: must be 0..86400 seconds");
     return runRender(ro);
 }
 

@@ -29,6 +29,27 @@ World::World(Depth depth, int width, int height, int extraRowBytes)
     bind();
 }
 
+World::World(Depth depth, int width, int height, std::vector<std::uint8_t>&& pixels)
+    : depth_(depth), width_(width), height_(height), rowbytes_(0) {
+    if (width < 0 || height < 0) throw std::invalid_argument("world size must not be negative");
+    const std::size_t rowbytes = static_cast<std::size_t>(width) * pixelSizeOf(depth);
+    if (rowbytes > 0x7FFFFFFF) throw std::invalid_argument("world rows too wide");
+    if (pixels.size() != rowbytes * static_cast<std::size_t>(height))
+        throw std::invalid_argument("pixel storage does not match a " + std::to_string(width) +
+                                    "x" + std::to_string(height) + " world");
+    rowbytes_ = static_cast<A_long>(rowbytes);
+    storage_ = std::move(pixels);
+    bind();
+}
+
+std::vector<std::uint8_t> World::release() {
+    std::vector<std::uint8_t> pixels = std::move(storage_);
+    storage_.clear();
+    width_ = height_ = 0;
+    bind();
+    return pixels;
+}
+
 World::World(World&& other) noexcept
     : depth_(other.depth_),
       width_(other.width_),

@@ -26,6 +26,10 @@ public:
 
     // Throws std::invalid_argument for negative sizes or misaligned padding.
     World(Depth depth, int width, int height, int extraRowBytes = 0);
+    // A world over `pixels` (rows packed, width x pixel size bytes each),
+    // taken over without a copy: frames can be large. Throws
+    // std::invalid_argument when the size does not match.
+    World(Depth depth, int width, int height, std::vector<std::uint8_t>&& pixels);
     World(const World&) = delete;
     World& operator=(const World&) = delete;
     World(World&& other) noexcept;
@@ -68,6 +72,9 @@ public:
     const std::uint8_t* rowBytes(int y) const {
         return const_cast<World*>(this)->rowData(y, pixelSize());
     }
+
+    // Gives up the storage (rows `rowbytes()` apart), leaving the world empty.
+    std::vector<std::uint8_t> release();
 
     // True when both worlds have the same depth and size and every pixel
     // has the same bytes (padding is not compared; floats bit for bit, so a

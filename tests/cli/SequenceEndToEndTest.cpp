@@ -37,8 +37,9 @@ TEST(SequenceEndToEndTest, EveryFrameKeyedToItsOwnNumber) {
         EXPECT_EQ(got.u[0], uint32_t(f)) << name;
     }
     EXPECT_NE(r.out.find("wrote 3 frames to"), std::string::npos) << r.out;
-    // Not a terminal: no progress bar.
-    EXPECT_EQ(r.err, "");
+    // Not a terminal: no bar, only the closing line of a log.
+    EXPECT_EQ(r.err.rfind("kestrelumen: frame 3, 3/3 (100%)", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
 TEST(SequenceEndToEndTest, GapStopsBeforeAnyFrameIsWritten) {

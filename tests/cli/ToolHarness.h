@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <set>
@@ -105,6 +106,10 @@ struct RunLimits {
     // ones (in the source tree) are out of the running user's reach.
     std::string lsanSuppressions = CLI_TEST_LSAN_SUPP;
     std::string tsanSuppressions = CLI_TEST_TSAN_SUPP;
+    // Sends `signal` to the tool once `signalWhen` (polled while it runs)
+    // returns true: an interrupt from the keyboard or a farm's manager.
+    int signal = 0;
+    std::function<bool()> signalWhen;
 };
 
 constexpr uid_t NOBODY = 65534;
@@ -150,7 +155,15 @@ inline RunResult runTool(const std::vector<std::string>& args, const fs::path& s
         ::_exit(127);
     }
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    bool signalled = false;
+    while (limits.signal && limits.signalWhen && ::waitpid(pid, &status, WNOHANG) == 0) {
+        if (!signalled && limits.signalWhen()) {
+            ::kill(pid, limits.signal);
+            signalled = true;
+        }
+        ::usleep(2000);
+    }
+    if (!limits.signal || !limits.signalWhen) ::waitpid(pid, &status, 0);
     RunResult r;
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     r.out = slurp(outFile);
