@@ -10,7 +10,6 @@
 
 namespace {
 
-using clitest::RunLimits;
 using clitest::RunResult;
 using clitest::runTool;
 using clitest::TempDir;
@@ -173,10 +172,9 @@ TEST(PipelineEndToEndTest, InterruptedRunKeepsCompleteFramesAndResumes) {
         writeLongShot(dir, count);
         std::vector<std::string> args = keyArgs(dir, "png");
         args.insert(args.end(), {"-j", "1", "--frames-in-flight", "2"});
-        RunLimits limits;
-        limits.signal = row.signal;
-        limits.signalWhen = [&] { return fs::exists(dir / "key.0002.png"); };
-        const RunResult r = runTool(args, dir.path(), limits);
+        const clitest::SignalWhen interrupt{row.signal,
+                                            [&] { return fs::exists(dir / "key.0002.png"); }};
+        const RunResult r = runTool(args, dir.path(), {}, interrupt);
         ASSERT_EQ(r.exitCode, row.exitCode) << r.err;
         const auto kept = outputs(dir);
         ASSERT_GE(kept.size(), 2u);

@@ -106,10 +106,13 @@ struct RunLimits {
     // ones (in the source tree) are out of the running user's reach.
     std::string lsanSuppressions = CLI_TEST_LSAN_SUPP;
     std::string tsanSuppressions = CLI_TEST_TSAN_SUPP;
-    // Sends `signal` to the tool once `signalWhen` (polled while it runs)
-    // returns true: an interrupt from the keyboard or a farm's manager.
+};
+
+// Sends `signal` to the tool once `when` (polled while it runs) returns
+// true: an interrupt from the keyboard or a farm's manager.
+struct SignalWhen {
     int signal = 0;
-    std::function<bool()> signalWhen;
+    std::function<bool()> when;
 };
 
 constexpr uid_t NOBODY = 65534;
@@ -118,7 +121,7 @@ constexpr uid_t NOBODY = 65534;
 // a full disk under a file-size limit raises SIGXFSZ, which kills unless
 // the tool handles it), stdout and stderr captured through files.
 inline RunResult runTool(const std::vector<std::string>& args, const fs::path& scratch,
-                         const RunLimits& limits = {}) {
+                         const RunLimits& limits = {}, const SignalWhen& interrupt = {}) {
     const fs::path outFile = scratch / ".stdout", errFile = scratch / ".stderr";
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -156,14 +159,14 @@ inline RunResult runTool(const std::vector<std::string>& args, const fs::path& s
     }
     int status = 0;
     bool signalled = false;
-    while (limits.signal && limits.signalWhen && ::waitpid(pid, &status, WNOHANG) == 0) {
-        if (!signalled && limits.signalWhen()) {
-            ::kill(pid, limits.signal);
+    while (interrupt.when && ::waitpid(pid, &status, WNOHANG) == 0) {
+        if (!signalled && interrupt.when()) {
+            ::kill(pid, interrupt.signal);
             signalled = true;
         }
         ::usleep(2000);
     }
-    if (!limits.signal || !limits.signalWhen) ::waitpid(pid, &status, 0);
+    if (!interrupt.when) ::waitpid(pid, &status, 0);
     RunResult r;
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     r.out = slurp(outFile);
