@@ -32,7 +32,7 @@ World::World(Depth depth, int width, int height, int extraRowBytes)
 World::World(Depth depth, int width, int height, std::vector<std::uint8_t>&& pixels)
     : depth_(depth), width_(width), height_(height), rowbytes_(0) {
     if (width < 0 || height < 0) throw std::invalid_argument("world size must not be negative");
-    const std::size_t rowbytes = static_cast<std::size_t>(width) * pixelSizeOf(depth);
+    const std::size_t rowbytes = static_cast<std::size_t>(width) * pixelBytes(depth);
     if (rowbytes > 0x7FFFFFFF) throw std::invalid_argument("world rows too wide");
     if (pixels.size() != rowbytes * static_cast<std::size_t>(height))
         throw std::invalid_argument("pixel storage does not match a " + std::to_string(width) +
