@@ -12,6 +12,7 @@
 
 #include "cli/ExitCodes.h"
 #include "cli/Text.h"
+#include "cli/image/DecoderMessages.h"
 #include "contract/EffectContract.h"
 #include "host/HostConstants.h"
 #include "refhost/RefHost.h"
@@ -74,15 +75,15 @@ struct Keyer::Impl {
     // that does not give everything back still renders, but the user hears.
     void reportImbalances(const char* what, const std::vector<std::string>& imbalances) const {
         for (const std::string& line : imbalances)
-            std::fprintf(stderr, "kestrelumen: warning: %s: %s left unbalanced: %s\n",
-                         path.c_str(), what, line.c_str());
+            writeStderr("kestrelumen: warning: " + path + ": " + what + " left unbalanced: " + line +
+                        "\n");
     }
 
     void check(const char* what, const refhost::CommandResult& r) const {
         if (r.err != PF_Err_NONE || r.exceptionEscaped) fail(what, r);
         reportImbalances(what, r.imbalances);
         for (const std::string& w : r.warnings)
-            std::fprintf(stderr, "kestrelumen: warning: %s: %s\n", path.c_str(), w.c_str());
+            writeStderr("kestrelumen: warning: " + path + ": " + w + "\n");
     }
 
     // Parameters are found by the identifiers the host keeps them under in

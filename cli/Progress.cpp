@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "cli/image/DecoderMessages.h"
+
 namespace kcli {
 namespace {
 
@@ -52,7 +54,7 @@ Progress::Progress(int total, bool enabled, double logIntervalSeconds)
 
 Progress::~Progress() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (drawn_) std::fputs("\n", stderr);
+    if (drawn_) writeStderr("\n");
     drawn_ = false;
     enabled_ = false;
 }
@@ -62,8 +64,7 @@ double Progress::seconds() const {
 }
 
 void Progress::draw() {
-    std::fprintf(stderr, "\r%s\033[K", progressLine(done_, total_, lastFrame_, seconds(), 30).c_str());
-    std::fflush(stderr);
+    writeStderr("\r" + progressLine(done_, total_, lastFrame_, seconds(), 30) + "\033[K");
     drawn_ = true;
 }
 
@@ -79,24 +80,22 @@ void Progress::frameDone(int frame) {
     // The last frame's line is left to finish(), so it is printed once.
     const double now = seconds();
     if (done_ < total_ && now - lastLog_ >= logInterval_) {
-        std::fprintf(stderr, "%s\n", progressLogLine(done_, total_, frame, now).c_str());
-        std::fflush(stderr);
+        writeStderr(progressLogLine(done_, total_, frame, now) + "\n");
         lastLog_ = now;
     }
 }
 
 void Progress::note(const std::string& line) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (drawn_) std::fputs("\r\033[K", stderr);
-    std::fprintf(stderr, "%s\n", line.c_str());
+    writeStderr((drawn_ ? "\r\033[K" : "") + line + "\n");
     if (drawn_) draw();
 }
 
 void Progress::finish() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (drawn_) std::fputs("\n", stderr);
+    if (drawn_) writeStderr("\n");
     if (enabled_ && !terminal_ && done_ > 0)
-        std::fprintf(stderr, "%s\n", progressLogLine(done_, total_, lastFrame_, seconds()).c_str());
+        writeStderr(progressLogLine(done_, total_, lastFrame_, seconds()) + "\n");
     drawn_ = false;
     enabled_ = false;
 }

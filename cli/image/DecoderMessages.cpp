@@ -44,4 +44,16 @@ QuietStderr::~QuietStderr() {
     }
 }
 
+void writeStderr(const std::string& text) {
+    std::lock_guard<std::mutex> lock(g_parkLock);
+    std::fflush(stderr);
+    const int fd = g_parked > 0 && g_savedFd >= 0 ? g_savedFd : STDERR_FILENO;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n <= 0) return;  // nowhere left to complain to
+        done += static_cast<std::size_t>(n);
+    }
+}
+
 }  // namespace kcli

@@ -9,6 +9,11 @@ namespace kcli {
 // OpenImageIO's messages can span lines; the tool's errors are one line each.
 std::string oneLine(std::string s);
 
+// Writes the tool's own text to stderr, even while a QuietStderr on another
+// thread has parked it: warnings and progress must not vanish with the
+// decoders' chatter.
+void writeStderr(const std::string& text);
+
 // Some decoders (libpng among them) print their complaints to stderr on top
 // of reporting them to OpenImageIO, which already hands them to us, so
 // stderr is parked while they run. Frames decoded on several threads share
