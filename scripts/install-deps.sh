@@ -13,6 +13,7 @@ packages=(
   python3 python3-pefile
   ffmpeg valgrind
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev
+  libdeflate-dev
 )
 
 missing=()
