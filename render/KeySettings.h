@@ -1,6 +1,7 @@
 // The record that carries one frame's settings from the pre-render pass to
-// the render pass and every kernel call. It lives in a 36-byte host handle,
-// so its layout is part of what passes through the host.
+// the render pass and every kernel call. The pre-render pass allocates it
+// and hands it to the host as the frame's pre-render data, with
+// DeleteKeySettings as the function the host frees it with.
 #pragma once
 
 #include <cstddef>
@@ -31,5 +32,10 @@ static_assert(offsetof(KeySettings, choke_opaque) == 20, "choke_opaque");
 static_assert(offsetof(KeySettings, spill_amount) == 24, "spill_amount");
 static_assert(offsetof(KeySettings, spill_size) == 28, "spill_size");
 static_assert(offsetof(KeySettings, view) == 32, "view is the last four bytes");
+
+// The host's delete_pre_render_data_func for the record: the host frees
+// pre-render data only through it. Null is ignored. It is called from
+// whatever thread the host disposes of the frame on and never throws.
+void DeleteKeySettings(void* pre_render_data) noexcept;
 
 }  // namespace kestrelumen

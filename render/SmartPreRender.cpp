@@ -1,11 +1,13 @@
 // The first pass of every frame: reads the controls once into the frame's
 // KeySettings record, asks for the input with the host's own request, and
-// reports the area the effect produces.
+// reports the area the effect produces. The record becomes the frame's
+// pre-render data only when the whole pass succeeds.
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "entry/Handlers.h"
 #include "entry/ParamTable.h"
-#include "host/HandleLock.h"
 #include "host/HostConstants.h"
 #include "host/SuiteCache.h"
 #include "render/KeySettings.h"
@@ -36,23 +38,11 @@ PF_Err SmartPreRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRender
     PF_ParamDef params[USER_PARAM_COUNT];
     std::memset(params, 0, sizeof params);
 
-    const PF_HandleSuite1* handles = suites.handleSuite();
-    const PF_Handle handle = handles->host_new_handle(KEY_SETTINGS_SIZE);
-    if (handle == nullptr) return PF_Err_OUT_OF_MEMORY;
-
-    HandleLock lock;
-    auto* settings = static_cast<KeySettings*>(lock.lock(handles, handle));
-    if (settings == nullptr) {
-        // No one else knows of the handle yet, so it is ours to give back.
-        // Reporting success here would leave the render pass with no
-        // settings and an error the user cannot trace to its cause.
-        handles->host_dispose_handle(handle);
-        return PF_Err_OUT_OF_MEMORY;
-    }
-
-    // Recorded before anything is read, so the handle reaches the host (which
-    // disposes of it) even when a later step fails.
-    extra->output->pre_render_data = handle;
+    // Owned here until the pass succeeds: a frame whose pre-render fails is
+    // not rendered, and no host documents freeing its data then, so the
+    // record is freed on every other way out, exceptions included.
+    std::unique_ptr<KeySettings> settings(new (std::nothrow) KeySettings{});
+    if (settings == nullptr) return PF_Err_OUT_OF_MEMORY;
 
     for (PF_ParamIndex index = PARAM_KEY_COLOR; index <= PARAM_VIEW && err == PF_Err_NONE; ++index) {
         err = in_data->inter.checkout_param(in_data->effect_ref, index, in_data->current_time,
@@ -84,7 +74,11 @@ PF_Err SmartPreRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRender
         }
     }
 
-    lock.unlock();
+    if (err == PF_Err_NONE) {
+        // From here the record is the host's, freed only through this function.
+        extra->output->pre_render_data = settings.release();
+        extra->output->delete_pre_render_data_func = &DeleteKeySettings;
+    }
     return err;
 }
 

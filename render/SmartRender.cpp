@@ -1,7 +1,6 @@
 // The second pass of every frame: runs the kernel for the input's depth over
 // the image through the host's iterate suite, or passes the source through.
 #include "entry/Handlers.h"
-#include "host/HandleLock.h"
 #include "host/HostConstants.h"
 #include "host/ScopedSuite.h"
 #include "host/SuiteCache.h"
@@ -87,15 +86,9 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
         err = PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
 
-    HandleLock lock;
-    void* settings = nullptr;
     if (err == PF_Err_NONE) {
-        settings = lock.lock(suites.handleSuite(), static_cast<PF_Handle>(pre_render_data));
-    }
-
-    if (settings == nullptr) {
-        if (err == PF_Err_NONE) err = PF_Err_BAD_CALLBACK_PARAM;
-    } else {
+        // The pre-render pass's own record, read in place: nothing to lock.
+        const auto* settings = static_cast<const KeySettings*>(pre_render_data);
         ScopedSuiteHold world(in_data, out_data, kPFWorldSuite, kPFWorldSuiteVersion2);
         PF_PixelFormat format = PF_PixelFormat_INVALID;
         err = world.acquire(WORLD_SUITE_LOAD_MESSAGE);
@@ -104,11 +97,12 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
             err = world.get<PF_WorldSuite2>()->PF_GetPixelFormat(input, &format);
         }
         if (err == PF_Err_NONE && input != nullptr && output != nullptr) {
-            if (static_cast<const KeySettings*>(settings)->view == VIEW_SOURCE) {
+            if (settings->view == VIEW_SOURCE) {
                 // The source view copies whatever the format, no kernel runs.
                 err = in_data->utils->copy(effect_ref, input, output, nullptr, nullptr);
             } else {
-                err = iterateKernel(suites, in_data, format, settings, input, output);
+                // The kernels only read the record, on whatever threads the host uses.
+                err = iterateKernel(suites, in_data, format, pre_render_data, input, output);
             }
         }
         // A suite the host refused is not given back: that would unbalance
@@ -116,9 +110,6 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
         const PF_Err release_err = world.release(WORLD_SUITE_RELEASE_MESSAGE);
         if (err == PF_Err_NONE) err = release_err;
     }
-
-    // The lock taken above is this pass's own; the handle stays the host's.
-    lock.unlock();
 
     const PF_Err checkin_err = input_checkin.checkin();
     if (err == PF_Err_NONE) err = checkin_err;

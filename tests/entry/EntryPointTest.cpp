@@ -9,6 +9,7 @@
 #include "entry/EntryPoint.h"
 #include "host/HostConstants.h"
 #include "host/HostSuites.h"
+#include "render/KeySettings.h"
 
 namespace {
 
@@ -51,7 +52,10 @@ struct Frame {
             return PF_Err_NONE;
         };
         smart_cb.checkin_layer_pixels = [](PF_ProgPtr, A_long) -> PF_Err { return PF_Err_NONE; };
-        smart_input.pre_render_data = &handle_block;
+        // The pre-render pass reads the controls before it asks for a suite.
+        in_data.inter.checkout_param = [](PF_ProgPtr, PF_ParamIndex, A_long, A_long, A_u_long,
+                                          PF_ParamDef*) -> PF_Err { return PF_Err_NONE; };
+        smart_input.pre_render_data = &settings;
     }
     PF_Err run(PF_Cmd cmd) {
         void* extra = cmd == PF_Cmd_SMART_PRE_RENDER ? static_cast<void*>(&pre)
@@ -69,7 +73,7 @@ struct Frame {
     PF_SmartRenderInput smart_input{};
     PF_SmartRenderCallbacks smart_cb{};
     PF_SmartRenderExtra smart{};
-    void* handle_block = nullptr;
+    kestrelumen::KeySettings settings{};
 };
 
 TEST(EntryPoint, MissingBasicSuiteIsReturnedAs516) {
@@ -98,6 +102,9 @@ TEST(EntryPoint, ExceptionsFromBelowBecomeReturnCodes) {
             Frame frame;
             frame.in_data.pica_basicP = &frame.basic;
             EXPECT_EQ(frame.run(cmd), row.code);
+            // The record allocated before the throw is not handed over (nor leaked).
+            EXPECT_EQ(frame.pre_output.pre_render_data, nullptr);
+            EXPECT_EQ(frame.pre_output.delete_pre_render_data_func, nullptr);
         }
     }
 }

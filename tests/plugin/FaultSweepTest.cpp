@@ -1,7 +1,6 @@
 // Every host call of a whole frame made to fail in turn, in every way it can
 // fail, for every depth and view: the frame must return the documented code,
-// never let an exception out, and give back everything it took (the settings
-// handle, which passes to the host, excepted).
+// never let an exception out, and give back everything it took.
 #include <optional>
 #include <string>
 
@@ -35,12 +34,6 @@ const Row ROWS[] = {
     // Suites refused: the suite cache's 516, whichever suite and pass.
     {Pass::PreRender, CallPoint::AcquireSuite, FaultMode::Error, Outcome::Code, REFUSED},
     {Pass::PreRender, CallPoint::AcquireSuite, FaultMode::NullResult, Outcome::Code, REFUSED},
-    {Pass::PreRender, CallPoint::HandleNew, FaultMode::NullResult, Outcome::Code,
-     PF_Err_OUT_OF_MEMORY},
-    // A handle that cannot be locked cannot hold the settings: out of memory,
-    // not success.
-    {Pass::PreRender, CallPoint::HandleLock, FaultMode::NullResult, Outcome::Code,
-     PF_Err_OUT_OF_MEMORY},
     {Pass::PreRender, CallPoint::CheckoutParam, FaultMode::Error, Outcome::Injected, 0},
     {Pass::PreRender, CallPoint::ColorFromColorDef, FaultMode::Error, Outcome::Injected, 0},
     {Pass::PreRender, CallPoint::CheckoutLayer, FaultMode::Error, Outcome::Injected, 0},
@@ -54,7 +47,6 @@ const Row ROWS[] = {
     {Pass::Render, CallPoint::CheckoutOutput, FaultMode::NullResult, Outcome::Code, PF_Err_NONE},
     {Pass::Render, CallPoint::AcquireSuite, FaultMode::Error, Outcome::Code, REFUSED},
     {Pass::Render, CallPoint::AcquireSuite, FaultMode::NullResult, Outcome::Code, REFUSED},
-    {Pass::Render, CallPoint::HandleLock, FaultMode::NullResult, Outcome::Code, REFUSED},
     {Pass::Render, CallPoint::WorldGetPixelFormat, FaultMode::Error, Outcome::Injected, 0},
     {Pass::Render, CallPoint::WorldGetPixelFormat, FaultMode::BadFormat,
      Outcome::RefusedUnlessSource, 0},

@@ -43,31 +43,7 @@ protected:
 
 // ---- Pre-render ------------------------------------------------------------
 
-TEST_F(FramePasses, PreRenderHandleFailuresRecordNothingAndReportOutOfMemory) {
-    const FrameResult clean = cleanFrame();
-    const struct {
-        CallPoint point;
-    } rows[] = {{CallPoint::HandleNew}, {CallPoint::HandleLock}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(refhost::toString(row.point));
-        World in(Depth::U8, WIDTH, HEIGHT), out(Depth::U8, WIDTH, HEIGHT);
-        host_.setFaultPlan(planFor(PF_Cmd_SMART_PRE_RENDER, indexOf(clean.preRender.calls, row.point),
-                                   FaultMode::NullResult));
-        const FrameResult frame = host_.renderFrame(in, out);
-
-        EXPECT_EQ(frame.err(), PF_Err_OUT_OF_MEMORY);
-        EXPECT_FALSE(frame.hadPreRenderData);
-        EXPECT_FALSE(frame.render.has_value());
-        EXPECT_FALSE(has(frame.preRender.calls, CallPoint::CheckoutParam));
-        EXPECT_FALSE(has(frame.preRender.calls, CallPoint::CheckoutLayer));
-        // The handle that could not be locked was given back, not leaked.
-        EXPECT_EQ(has(frame.preRender.calls, CallPoint::HandleDispose),
-                  row.point == CallPoint::HandleLock);
-        EXPECT_TRUE(frame.imbalances().empty()) << lines(frame.imbalances());
-    }
-}
-
-TEST_F(FramePasses, PreRenderFailuresAfterTheLockKeepTheHandleAndStopTheReading) {
+TEST_F(FramePasses, PreRenderFailuresHandOverNoSettingsAndStopTheReading) {
     const FrameResult clean = cleanFrame();
     const auto& calls = clean.preRender.calls;
     ASSERT_EQ(count(calls, CallPoint::CheckoutParam), 6u) << traceText(calls);
@@ -91,7 +67,8 @@ TEST_F(FramePasses, PreRenderFailuresAfterTheLockKeepTheHandleAndStopTheReading)
         const FrameResult frame = host_.renderFrame(in, out);
 
         EXPECT_EQ(frame.err(), plan.error);
-        EXPECT_TRUE(frame.hadPreRenderData);  // recorded before anything was read
+        // No render follows a failed pre-render, so nothing is handed over.
+        EXPECT_FALSE(frame.hadPreRenderData);
         EXPECT_EQ(count(frame.preRender.calls, CallPoint::CheckoutParam), row.param_checkouts);
         EXPECT_EQ(has(frame.preRender.calls, CallPoint::CheckoutLayer), row.input_checkout);
         // The host passed the rectangles in empty; a failed pass leaves them so.
@@ -230,8 +207,9 @@ TEST_F(FramePasses, EachDepthRunsItsOwnIterateSuiteAndTheSourceViewNone) {
             if (source) {
                 EXPECT_TRUE(out.samePixels(in));
             }
-            // The lock this pass took on the settings is undone before it returns.
-            EXPECT_EQ(count(calls, CallPoint::HandleLock), count(calls, CallPoint::HandleUnlock));
+            // The settings are the plug-in's own record: no host handle in either pass.
+            EXPECT_FALSE(has(frame.preRender.calls, CallPoint::AcquireSuite, "PF Handle Suite"));
+            EXPECT_FALSE(has(calls, CallPoint::AcquireSuite, "PF Handle Suite"));
             EXPECT_TRUE(frame.imbalances().empty()) << lines(frame.imbalances());
         }
     }

@@ -129,22 +129,11 @@ protected:
         host_.setPopup(6, 4);
     }
 
-    // The settings record the pre-render pass leaves in the handle, read
-    // through the host's own handle suite, as the render pass would.
-    kestrelumen::KeySettings readSettings(void* pre_render_data) {
-        refhost::Host::CallScope scope(host_);
-        const void* suite = nullptr;
-        SPBasicSuite* basic = host_.basicSuite();
-        EXPECT_EQ(basic->AcquireSuite("PF Handle Suite", 2, &suite), 0);
+    // The settings record the pre-render pass hands over, as the render
+    // pass reads it.
+    static kestrelumen::KeySettings readSettings(void* pre_render_data) {
         kestrelumen::KeySettings settings{};
-        if (suite == nullptr) return settings;
-        const auto* handles = static_cast<const PF_HandleSuite1*>(suite);
-        const PF_Handle h = static_cast<PF_Handle>(pre_render_data);
-        if (void* p = handles->host_lock_handle(h)) {
-            std::memcpy(&settings, p, sizeof settings);
-            handles->host_unlock_handle(h);
-        }
-        basic->ReleaseSuite("PF Handle Suite", 2);
+        if (pre_render_data != nullptr) std::memcpy(&settings, pre_render_data, sizeof settings);
         return settings;
     }
 

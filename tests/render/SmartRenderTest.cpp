@@ -31,8 +31,6 @@ struct FakeState {
     IterateCall iterate;
     int acquired = 0;
     int released = 0;
-    int locks = 0;
-    int unlocks = 0;
     int checkins = 0;
 };
 FakeState* state = nullptr;
@@ -44,14 +42,6 @@ PF_Err Iterate8(PF_InData*, A_long base, A_long final_, PF_EffectWorld* src, con
 }
 
 SPErr Acquire(const char* name, int32_t, const void** suite) {
-    static const PF_HandleSuite1 handles = {
-        nullptr,
-        [](PF_Handle) -> void* {
-            ++state->locks;
-            return &state->settings;
-        },
-        [](PF_Handle) { ++state->unlocks; },
-        nullptr, nullptr, nullptr};
     static const PF_WorldSuite2 worlds = {
         nullptr, nullptr, [](const PF_EffectWorld*, PF_PixelFormat* format) -> PF_Err {
             *format = PF_PixelFormat_ARGB32;
@@ -59,8 +49,7 @@ SPErr Acquire(const char* name, int32_t, const void** suite) {
         }};
     static const PF_Iterate8Suite1 iterate8 = {&Iterate8, nullptr, nullptr, nullptr, nullptr};
     ++state->acquired;
-    if (std::strcmp(name, kPFHandleSuite) == 0) *suite = &handles;
-    else if (std::strcmp(name, kPFWorldSuite) == 0) *suite = &worlds;
+    if (std::strcmp(name, kPFWorldSuite) == 0) *suite = &worlds;
     else if (std::strcmp(name, kPFIterate8Suite) == 0) *suite = &iterate8;
     else return 1;
     return 0;
@@ -105,9 +94,8 @@ TEST(SmartRender, IterateRunsFromInputToOutputOverTheOutputsRows) {
             ++state->checkins;
             return PF_Err_NONE;
         };
-        int handle_block = 0;
         PF_SmartRenderInput input{};
-        input.pre_render_data = &handle_block;
+        input.pre_render_data = &fake.settings;
         PF_SmartRenderExtra extra{&input, &cb};
 
         ASSERT_EQ(kestrelumen::SmartRender(&in_data, &out_data, &extra), PF_Err_NONE);
@@ -121,7 +109,6 @@ TEST(SmartRender, IterateRunsFromInputToOutputOverTheOutputsRows) {
         EXPECT_EQ(fake.iterate.refcon, &fake.settings);
         EXPECT_EQ(fake.iterate.kernel, &kestrelumen::KeyPixel8);
         EXPECT_EQ(fake.acquired, fake.released);
-        EXPECT_EQ(fake.locks, fake.unlocks);
         EXPECT_EQ(fake.checkins, 1);
         state = nullptr;
     }

@@ -109,12 +109,6 @@ std::vector<Way> waysToFail(CallPoint point) {
     return ways;
 }
 
-std::size_t firstIndexOf(const std::vector<HostCall>& calls, CallPoint point) {
-    for (std::size_t i = 0; i < calls.size(); ++i)
-        if (calls[i].point == point) return i;
-    return calls.size();
-}
-
 bool drew(const std::optional<CommandResult>& render) {
     if (!render) return false;
     for (std::size_t i = 0; i < render->calls.size(); ++i) {
@@ -173,11 +167,6 @@ protected:
             switch (call.point) {
                 case CallPoint::AcquireSuite: o.err = REFUSED; return o;
                 case CallPoint::ReleaseSuite: o.err = PF_Err_NONE; return o;
-                // No handle, or a handle that cannot hold the settings: out of memory.
-                case CallPoint::HandleNew:
-                case CallPoint::HandleLock:
-                    if (null) { o.err = PF_Err_OUT_OF_MEMORY; return o; }
-                    break;
                 case CallPoint::CheckoutParam:
                 case CallPoint::ColorFromColorDef:
                 case CallPoint::CheckoutLayer:
@@ -202,9 +191,6 @@ protected:
                 case CallPoint::CheckoutOutput:
                     if (error) { o.err = way.code; return o; }
                     if (null) { o.err = PF_Err_NONE; return o; }  // nothing to draw into
-                    break;
-                case CallPoint::HandleLock:
-                    if (null) { o.err = REFUSED; return o; }
                     break;
                 case CallPoint::WorldGetPixelFormat:
                     if (error) { o.err = way.code; return o; }
@@ -334,8 +320,6 @@ TEST_F(FaultSweepAllCommands, EveryFailureOfEveryHostCallIsSurvivedAsDocumented)
             ASSERT_TRUE(clean.imbalances().empty()) << lines(clean.imbalances());
             for (int y = 0; y < HEIGHT; ++y)
                 std::memcpy(clean_out.rowBytes(y), out.rowBytes(y), WIDTH * out.pixelSize());
-            const std::size_t lock_index = firstIndexOf(clean.preRender.calls, CallPoint::HandleLock);
-            ASSERT_LT(lock_index, clean.preRender.calls.size());
 
             for (const CommandResult* pass : {&clean.preRender, &*clean.render}) {
                 const std::vector<HostCall>& calls = pass->calls;
@@ -362,10 +346,9 @@ TEST_F(FaultSweepAllCommands, EveryFailureOfEveryHostCallIsSurvivedAsDocumented)
                         EXPECT_EQ(r.err(), expected.err) << traceText(failing.calls);
                         EXPECT_TRUE(r.imbalances().empty()) << lines(r.imbalances());
 
-                        // The settings handle is recorded once it is locked,
-                        // whatever fails after that.
-                        const bool recorded = pass->cmd == PF_Cmd_SMART_RENDER || i > lock_index;
-                        EXPECT_EQ(r.hadPreRenderData, recorded);
+                        // The settings record is handed over only by a pre-render
+                        // that succeeds.
+                        EXPECT_EQ(r.hadPreRenderData, r.preRender.err == PF_Err_NONE);
                         // The pre-render pass never speaks; the render pass
                         // only about the world suite.
                         EXPECT_FALSE(r.preRender.displaysError()) << r.preRender.message();
