@@ -36,7 +36,10 @@
 // every other setting takes the general path, KeyAnySettings.
 //
 // No lane ever divides by zero, not even one whose result is discarded: a
-// host may run with floating-point exceptions unmasked.
+// host may run with floating-point exceptions unmasked, and with
+// flush-to-zero and denormals-are-zero set; the tests of the settings that
+// guard a division see a subnormal as that mode does. The kernels never
+// change the mode themselves.
 #include "render/KeyKernels.h"
 
 #include <emmintrin.h>
@@ -99,9 +102,22 @@ inline bool BelowOne(uint32_t b) {
     return static_cast<int32_t>(b) < 0x3f800000 && b <= 0xff800000u;
 }
 inline bool IsZero(uint32_t b) { return (b << 1) == 0; }
-// Neither 0 (of either sign) nor NaN; infinities count.
-inline bool IsNonZeroNumber(uint32_t b) { return (b << 1) - 1u < 0xff000000u; }
 constexpr uint32_t ONE_BITS = 0x3f800000u;
+constexpr uint32_t SMALLEST_NORMAL_BITS = 0x00800000u;
+
+// Neither 0 (of either sign) nor NaN, as the arithmetic sees the value;
+// infinities count. Hosts often run render threads with denormals-are-zero
+// set, under which a subnormal is a zero to every operation but not to its
+// bits, so a subnormal (rare: no slider gives one) is settled by a float
+// comparison, which sees the mode. A normal value or an infinity costs the
+// one integer test. Twice the bits drops the sign: a normal value or an
+// infinity lies from the smallest normal's to the infinity's.
+inline bool IsNonZeroNumber(const float& f) {
+    const uint32_t twice = Bits(f) << 1;
+    if (__builtin_expect(twice - 2 * SMALLEST_NORMAL_BITS <= 0xff000000u - 2 * SMALLEST_NORMAL_BITS, 1))
+        return true;
+    return twice != 0 && twice < 2 * SMALLEST_NORMAL_BITS && f != 0.0f;
+}
 
 // Integer depths: channels widened to floats exactly.
 inline __m128 WidenBytes(const PF_Pixel* in) {
@@ -290,17 +306,16 @@ __attribute__((noinline)) PF_Err KeyAnySettings(const KeySettings& ks,
 
     // Spill weight, on one lane: the settings are scalars already.
     __m128 s = zero;
-    const uint32_t spill_size = Bits(ks.spill_size);
-    if (IsNonZeroNumber(spill_size)) {
+    if (IsNonZeroNumber(ks.spill_size)) {
         float weight = ks.spill_amount * (ks.spill_size - _mm_cvtss_f32(d));
-        if (spill_size != ONE_BITS) weight = weight / ks.spill_size;
+        if (Bits(ks.spill_size) != ONE_BITS) weight = weight / ks.spill_size;
         s = _mm_set1_ps(weight);
         s = D::FLOAT ? UnitClampExact(s) : UnitClamp(s);
     }
 
     // Spill suppression. The grey value is the key's, the same for every
     // pixel: ((K.red * 0.3) + (K.green * 0.59)) + (K.blue * 0.11).
-    if (IsNonZeroNumber(Bits(ks.spill_amount))) {
+    if (IsNonZeroNumber(ks.spill_amount)) {
         const __m128 terms = _mm_mul_ps(key, Load(KEY_GREY_WEIGHTS));
         const __m128 grey =
             _mm_add_ps(_mm_add_ps(Splat<1>(terms), Splat<2>(terms)), Splat<3>(terms));
@@ -350,9 +365,14 @@ __attribute__((noinline)) PF_Err KeyAnySettings(const KeySettings& ks,
     return PF_Err_NONE;
 }
 
-// 0 < v < 1 on the bits: a positive value below 1's bits, 0 excluded by
-// taking one off first (0 wraps round to the top). False for NaN and -0.
-inline bool StrictlyInsideUnit(uint32_t b) { return b - 1u < ONE_BITS - 1u; }
+// 0 < v < 1 on the bits, v a normal number: a positive value below 1's
+// bits, 0 and the subnormals excluded by taking the smallest normal's bits
+// off first (they wrap round to the top). False for NaN and -0. The
+// subnormals, zeros under denormals-are-zero, go to the general path, whose
+// tests see the mode: here one would be a divisor of zero.
+inline bool NormalInsideUnit(uint32_t b) {
+    return b - SMALLEST_NORMAL_BITS < ONE_BITS - SMALLEST_NORMAL_BITS;
+}
 // +0 <= v < 1. False for NaN and -0.
 inline bool FromZeroBelowOne(uint32_t b) { return b < ONE_BITS; }
 // 0 <= v <= 1, -0 excluded. False for NaN.
@@ -365,17 +385,18 @@ inline bool ShowsKeyedPixel(int32_t view) {
 }
 
 // Every control in play: each slider below 1 and not negative (-0 counts as
-// negative), the spill size also above 0, a view that shows the keyed pixel,
-// and, at 8 and 16 bits, a key colour within 0..1. A choke of +0 divides by
-// 1, which changes nothing. So does a spill amount of +0 at 8 and 16 bits,
-// where it makes the spill shift +0; in float it must be above 0, since
-// adding a shift of +0 would turn a colour of -0 into +0.
+// negative), the spill size also a normal number above 0, a view that shows
+// the keyed pixel, and, at 8 and 16 bits, a key colour within 0..1. A choke
+// of +0 divides by 1, which changes nothing. So does a spill amount of +0 at
+// 8 and 16 bits, where it makes the spill shift +0 (a subnormal amount too,
+// under denormals-are-zero); in float it must be a normal number above 0,
+// since adding a shift of +0 would turn a colour of -0 into +0.
 template <typename D>
 inline bool InPlay(const KeySettings& ks) {
     return FromZeroBelowOne(Bits(ks.choke_clear)) && FromZeroBelowOne(Bits(ks.choke_opaque)) &&
-           (D::FLOAT ? StrictlyInsideUnit(Bits(ks.spill_amount))
+           (D::FLOAT ? NormalInsideUnit(Bits(ks.spill_amount))
                      : FromZeroBelowOne(Bits(ks.spill_amount))) &&
-           StrictlyInsideUnit(Bits(ks.spill_size)) && ShowsKeyedPixel(ks.view) &&
+           NormalInsideUnit(Bits(ks.spill_size)) && ShowsKeyedPixel(ks.view) &&
            (D::FLOAT || (InsideUnit(Bits(ks.key_color.red)) &&
                          InsideUnit(Bits(ks.key_color.green)) &&
                          InsideUnit(Bits(ks.key_color.blue))));

@@ -3,17 +3,23 @@
 // arithmetic goes wrong: NaN, infinities, subnormals, signed zeros, values
 // just beside 0 and 1, codes just beside white, settings outside their
 // ranges and every view. The exhaustive runs are in KeyKernelsLongTest.cpp.
+//
+// Each test runs twice: in the default floating-point mode and with
+// flush-to-zero and denormals-are-zero set, as hosts run render threads;
+// in each mode the plain rendering is run in that same mode.
 #include <gtest/gtest.h>
 
 #include <cfloat>
 #include <climits>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <random>
 #include <string>
 
 #include "render/KeyTables.h"
 #include "tests/render/KeyKernelsCompare.h"
+#include "tests/support/FpMode.h"
 
 namespace {
 
@@ -217,6 +223,20 @@ void RunRandom(uint64_t seed, int settings_count, DrawSettings draw_settings, Ma
     EXPECT_EQ(mismatches, 0u) << "first: " << report;
 }
 
+class KeyKernelsEquivalence : public ::testing::TestWithParam<fptest::FpMode> {
+protected:
+    void SetUp() override { mode_.emplace(GetParam()); }
+    void TearDown() override { mode_.reset(); }
+
+private:
+    std::optional<fptest::ScopedFpMode> mode_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Modes, KeyKernelsEquivalence, ::testing::ValuesIn(fptest::FP_MODES),
+                         [](const ::testing::TestParamInfo<fptest::FpMode>& info) {
+                             return std::string(fptest::fpModeName(info.param));
+                         });
+
 template <typename MakePixel>
 void RunRandom(uint64_t seed, MakePixel make) {
     RunRandom(seed, 1000 * SCALE / 16, [](Values& v) { return v.Settings(); }, make);
@@ -227,19 +247,19 @@ void RunInPlay(uint64_t seed, MakePixel make) {
     RunRandom(seed, 1000 * SCALE / 16, [](Values& v) { return v.InPlaySettings(); }, make);
 }
 
-TEST(KeyKernelsEquivalence, Random8) {
+TEST_P(KeyKernelsEquivalence, Random8) {
     RunRandom(8, [](Values& v) {
         return PF_Pixel{v.Code8(), v.Code8(), v.Code8(), v.Code8()};
     });
 }
 
-TEST(KeyKernelsEquivalence, Random16) {
+TEST_P(KeyKernelsEquivalence, Random16) {
     RunRandom(16, [](Values& v) {
         return PF_Pixel16{v.Code16(), v.Code16(), v.Code16(), v.Code16()};
     });
 }
 
-TEST(KeyKernelsEquivalence, RandomFloat) {
+TEST_P(KeyKernelsEquivalence, RandomFloat) {
     RunRandom(32, [](Values& v) {
         return PF_PixelFloat{v.AnyFloat(), v.AnyFloat(), v.AnyFloat(), v.AnyFloat()};
     });
@@ -247,7 +267,7 @@ TEST(KeyKernelsEquivalence, RandomFloat) {
 
 // Pixels of every kind under in-play settings; at 16 bits the codes above
 // white, which push the key distance and the unmixed colour past 1.
-TEST(KeyKernelsEquivalence, InPlaySettings) {
+TEST_P(KeyKernelsEquivalence, InPlaySettings) {
     RunInPlay(81, [](Values& v) { return PF_Pixel{v.Code8(), v.Code8(), v.Code8(), v.Code8()}; });
     RunInPlay(82, [](Values& v) {
         return PF_Pixel16{v.Code16(), v.Code16(), v.Code16(), v.Code16()};
@@ -260,7 +280,7 @@ TEST(KeyKernelsEquivalence, InPlaySettings) {
 // Pixels that are exactly the key colour under in-play settings: alpha from
 // distance is 0 and the unmix is skipped, which the fast path hands over to
 // the general one. At full alpha the weighted colour is the colour itself.
-TEST(KeyKernelsEquivalence, PixelOnTheKeyUnderInPlaySettings) {
+TEST_P(KeyKernelsEquivalence, PixelOnTheKeyUnderInPlaySettings) {
     Values v(91);
     std::string report;
     uint64_t mismatches = 0;
@@ -284,7 +304,7 @@ TEST(KeyKernelsEquivalence, PixelOnTheKeyUnderInPlaySettings) {
 
 // Ordinary footage under ordinary settings: colours near a green key, where
 // the unmix and the spill are exercised rather than the edge cases.
-TEST(KeyKernelsEquivalence, PlausibleFootage) {
+TEST_P(KeyKernelsEquivalence, PlausibleFootage) {
     Values v(64);
     std::string report;
     uint64_t mismatches = 0;
@@ -317,7 +337,7 @@ TEST(KeyKernelsEquivalence, PlausibleFootage) {
 
 // Every 8-bit alpha and channel code pair, in every channel position, under
 // settings that take each branch.
-TEST(KeyKernelsEquivalence, AllByteAlphaChannelPairs) {
+TEST_P(KeyKernelsEquivalence, AllByteAlphaChannelPairs) {
     Values v(128);
     std::string report;
     uint64_t mismatches = 0;
@@ -343,7 +363,7 @@ TEST(KeyKernelsEquivalence, AllByteAlphaChannelPairs) {
 // The 8-bit table holds what the steps compute, entry for entry. The
 // operands pass through volatiles so that the comparison is computed at run
 // time, not folded by the compiler that built the table.
-TEST(KeyKernelsEquivalence, ByteTableMatchesTheArithmetic) {
+TEST_P(KeyKernelsEquivalence, ByteTableMatchesTheArithmetic) {
     volatile float full = 255.0f;
     int wrong = 0;
     for (int a = 0; a < 256; ++a) {
@@ -363,7 +383,7 @@ TEST(KeyKernelsEquivalence, ByteTableMatchesTheArithmetic) {
 // ((A / 32768) * c) / 32768 equals fl(A * c) * 2^-30 for 16-bit codes; here
 // every alpha against a spread of channel codes (the long test takes every
 // pair).
-TEST(KeyKernelsEquivalence, SixteenBitWeightingIdentity) {
+TEST_P(KeyKernelsEquivalence, SixteenBitWeightingIdentity) {
     volatile float full = 32768.0f;
     uint64_t wrong = 0;
     for (uint32_t a = 0; a < 65536; ++a) {
