@@ -32,7 +32,8 @@ int run(int argc, char** argv) {
     CLI::App app{"Keys green- and blue-screen images with the Kestrelumen plug-in.", "kestrelumen"};
     app.footer(EXIT_CODES_HELP);
     app.require_subcommand(1);
-    app.set_version_flag("--version", "kestrelumen 1.1.0");
+    app.set_version_flag("--version", "kestrelumen " KESTRELUMEN_VERSION);
+    app.set_help_all_flag("--help-all", "Print the help of every subcommand and exit");
 
     RenderOptions ro;
     std::string key, view = "final", depth, compression;

@@ -5,10 +5,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
-echo "== Linux build and tests"
+echo "== Linux build and tests, Linux package"
 cmake --preset linux
 cmake --build --preset linux -j "$jobs"
 ctest --preset linux -j "$jobs"
+linux_version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/linux/CMakeCache.txt)
+(cd build/linux && cpack)
+/usr/bin/python3 tests/package/check_package.py tarball \
+  "build/linux/package/Kestrelumen-$linux_version-linux-x86_64.tar.gz" build/linux
 
 # Sanitizer settings for the runs below. What is suppressed is inside
 # OpenImageIO, which is not built with the sanitizers: one leak in its PNG
@@ -81,11 +85,17 @@ wait $pid_b || fuzz_failed=1
 [ "$fuzz_failed" -eq 0 ]
 echo "Fuzz stage: $(( $(date +%s) - stage_start )) s"
 
-echo "== Windows build (mingw), PE check, Wine check against the Linux build"
+echo "== Windows build (mingw), PE check, Wine check against the Linux build, Windows package"
 stage_start=$(date +%s)
 cmake --preset mingw
 cmake --build --preset mingw -j "$jobs"
+# The build strips the .aex in place; every check below reads those bytes.
 /usr/bin/python3 tests/windows/check_pe.py build/mingw/plugin/Kestrelumen.aex \
   build/mingw/resources/Kestrelumen.pipl build/mingw/resources/Kestrelumen.manifest
 tests/windows/run-wine-check.sh build/mingw build/linux
-echo "Windows stage: $(( $(date +%s) - stage_start )) s; artifact build/mingw/plugin/Kestrelumen.aex"
+win_version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/mingw/CMakeCache.txt)
+win_zip="build/mingw/package/Kestrelumen-$win_version-win64.zip"
+(cd build/mingw && cpack)
+/usr/bin/python3 tests/package/check_package.py zip "$win_zip" build/mingw/plugin/Kestrelumen.aex
+echo "Windows stage: $(( $(date +%s) - stage_start )) s; artifacts $win_zip," \
+  "build/mingw/plugin/Kestrelumen.aex and its debug file build/mingw/plugin/Kestrelumen.aex.debug"

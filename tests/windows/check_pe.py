@@ -2,7 +2,8 @@
 """Checks the built Windows library the way a host sees it, with a PE reader
 nobody here wrote (Debian's python3-pefile): a 64-bit DLL whose only export is
 EntryPointFunc, whose only resources are the registration resource and the
-manifest, and which imports from system DLLs only.
+manifest, which imports from system DLLs only, and which carries no debug
+information, only the link to its debug file (Kestrelumen.aex.debug).
 
 Usage: check_pe.py LIBRARY.aex [EXPECTED.pipl EXPECTED.manifest]
 Exit status: 0 all checks pass, 1 a check failed, 2 bad usage or unreadable file.
@@ -13,6 +14,7 @@ import sys
 import pefile
 
 EXPECTED_EXPORTS = ["EntryPointFunc"]
+EXPECTED_DEBUG_LINK = "Kestrelumen.aex.debug"
 
 # (type, name, language, size): the type is a name for the registration
 # resource and a number (24, RT_MANIFEST) for the manifest.
@@ -48,6 +50,29 @@ def resources_of(pe):
                 raw = pe.get_data(data.OffsetToData, data.Size)
                 found.append((rtype, rname, lang_entry.id, raw))
     return found
+
+
+def section_names(pe):
+    """Section names, the long ones (written "/offset") read from the COFF
+    string table, which follows the symbol table."""
+    table = pe.FILE_HEADER.PointerToSymbolTable + pe.FILE_HEADER.NumberOfSymbols * 18
+    names = []
+    for section in pe.sections:
+        name = section.Name.rstrip(b"\0").decode("ascii", "replace")
+        if name.startswith("/") and name[1:].isdigit() and pe.FILE_HEADER.PointerToSymbolTable:
+            start = table + int(name[1:])
+            end = pe.__data__.find(b"\0", start)
+            name = pe.__data__[start:end].decode("ascii", "replace")
+        names.append(name)
+    return names
+
+
+def debug_link_of(pe):
+    """The file name in .gnu_debuglink, or None."""
+    for section, name in zip(pe.sections, section_names(pe)):
+        if name == ".gnu_debuglink":
+            return section.get_data().split(b"\0", 1)[0].decode("ascii", "replace")
+    return None
 
 
 def main(argv):
@@ -117,6 +142,16 @@ def main(argv):
     foreign = [d for d in dlls if not is_system_dll(d)]
     if foreign:
         failures.append(f"imports from non-system DLLs: {foreign}")
+
+    names = section_names(pe)
+    print(f"sections: {' '.join(names)}")
+    dwarf = [n for n in names if n.startswith(".debug")]
+    if dwarf:
+        failures.append(f"debug information left in the library: {dwarf}")
+    link = debug_link_of(pe)
+    print(f"debug link: {link}")
+    if link != EXPECTED_DEBUG_LINK:
+        failures.append(f"debug link is {link!r}, expected {EXPECTED_DEBUG_LINK!r}")
 
     for f in failures:
         print(f"FAIL: {f}")
