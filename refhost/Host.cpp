@@ -75,8 +75,6 @@ Host::Host(const PluginLibrary& library, HostOptions options) : Host(library.ent
     }
 }
 
-Host::~Host() = default;
-
 void Host::setThreads(unsigned threads) { ctx_->options.threads = threads; }
 unsigned Host::threads() const { return ctx_->resolvedThreads(); }
 
@@ -209,10 +207,33 @@ PF_RenderRequest hostRequest(const World& in) {
     return req;
 }
 
+// Hands handed-over pre-render data to the plug-in's delete function, as
+// the host does once the frame is done with; false when there is none.
+bool deletePending(Host::Context& ctx) {
+    if (!ctx.pendingData) return false;
+    void* const data = ctx.pendingData;
+    const PF_DeletePreRenderDataFunc f = ctx.deleteFunc;
+    ctx.pendingData = nullptr;
+    ctx.deleteFunc = nullptr;
+    CurrentGuard guard(&ctx);
+    try {
+        f(data);
+    } catch (...) {
+        ctx.warnings.push_back("delete_pre_render_data_func let an exception out");
+    }
+    return true;
+}
+
 }  // namespace
+
+// The pre-render data of a frame that was never rendered goes the way of
+// any other: through the plug-in's function (whose library outlives the host).
+Host::~Host() { deletePending(*ctx_); }
 
 CommandResult Host::smartPreRender(World& in, PF_PreRenderOutput& output) {
     Context& ctx = *ctx_;
+    // A frame whose render never came: its data is deleted before the next.
+    deletePending(ctx);
     ctx.frameIn = &in;
     ctx.frameOut = nullptr;
     ctx.frameWorlds = {{in.effectWorld(), in.depth()}};
@@ -222,12 +243,26 @@ CommandResult Host::smartPreRender(World& in, PF_PreRenderOutput& output) {
     PF_PreRenderInput input{};
     input.output_request = hostRequest(in);
     input.bitdepth = bitdepthOf(in.depth());
+    void* const passed = output.pre_render_data;
     PF_PreRenderExtra extra{&input, &output, &ctx.preRenderCb};
     CommandResult r = run(PF_Cmd_SMART_PRE_RENDER, nullptr, nullptr, &extra);
-    ctx.deleteFunc = output.delete_pre_render_data_func;
-    // From here the pre-render data is the host's, to dispose of after the frame.
-    if (output.pre_render_data) ctx.ledger.exemptHandle(static_cast<PF_Handle>(output.pre_render_data));
     closeBooks(ctx, r);
+    // The host frees pre-render data only through the plug-in's delete
+    // function, and only after a pre-render that succeeded: anything else
+    // that was set is never deleted.
+    if (output.pre_render_data != nullptr && output.pre_render_data != passed) {
+        if (r.err != PF_Err_NONE) {
+            r.imbalances.push_back(
+                "pre_render_data set by a pre-render that failed: no render follows and "
+                "nothing deletes it");
+        } else if (output.delete_pre_render_data_func == nullptr) {
+            r.imbalances.push_back(
+                "pre_render_data set without delete_pre_render_data_func: nothing deletes it");
+        } else {
+            ctx.pendingData = output.pre_render_data;
+            ctx.deleteFunc = output.delete_pre_render_data_func;
+        }
+    }
     ctx.frameIn = nullptr;
     ctx.frameWorlds.clear();
     return r;
@@ -253,22 +288,9 @@ CommandResult Host::smartRender(World& in, World& out, void* preRenderData) {
     return r;
 }
 
-void Host::disposePreRenderData(void* preRenderData) {
-    Context& ctx = *ctx_;
-    if (!preRenderData) return;
-    if (ctx.deleteFunc) {
-        PF_DeletePreRenderDataFunc f = ctx.deleteFunc;
-        ctx.deleteFunc = nullptr;
-        CurrentGuard guard(&ctx);
-        try {
-            f(preRenderData);
-        } catch (...) {
-            ctx.warnings.push_back("delete_pre_render_data_func let an exception out");
-        }
-        return;
-    }
-    std::lock_guard<std::mutex> lock(ctx.handleMutex);
-    ctx.handles.erase(static_cast<PF_Handle>(preRenderData));
+bool Host::disposePreRenderData(void* preRenderData) {
+    if (!preRenderData || preRenderData != ctx_->pendingData) return false;
+    return deletePending(*ctx_);
 }
 
 std::optional<PF_RenderRequest> Host::lastLayerRequest() const { return ctx_->lastRequest; }
@@ -283,7 +305,7 @@ FrameResult Host::renderFrame(World& in, World& out) {
     frame.maxResultRect = output.max_result_rect;
     frame.hadPreRenderData = output.pre_render_data != nullptr;
     if (frame.preRender.err == PF_Err_NONE) frame.render = smartRender(in, out, output.pre_render_data);
-    disposePreRenderData(output.pre_render_data);
+    frame.preRenderDataDeleted = disposePreRenderData(output.pre_render_data);
     return frame;
 }
 

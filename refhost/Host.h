@@ -95,6 +95,10 @@ struct FrameResult {
     PF_LRect resultRect{};
     PF_LRect maxResultRect{};
     bool hadPreRenderData = false;  // the pre-render recorded pre_render_data
+    // The host handed it to the plug-in's delete_pre_render_data_func after
+    // the frame. Data that nothing can delete (no such function, or set by
+    // a pre-render that failed) is an imbalance of the pre-render.
+    bool preRenderDataDeleted = false;
 
     // The first non-zero error of the two commands, else 0.
     PF_Err err() const;
@@ -150,8 +154,9 @@ public:
     CommandResult sendCommand(PF_Cmd cmd);
 
     // One frame: smartPreRender() then, if it returned 0, smartRender() of
-    // the same frame with the pre-render data; then the host disposes of the
-    // settings handle (also after a failed pre-render that recorded one).
+    // the same frame with the pre-render data; then, after a pre-render that
+    // succeeded, the host hands that data to the plug-in's
+    // delete_pre_render_data_func (the only way the host frees it).
     // `in` and `out` must have the same depth and size; the plug-in sees
     // them through checkout_layer_pixels (checkout id as asked in the
     // pre-render) and checkout_output. Throws refhost::Error on a mismatch.
@@ -160,17 +165,22 @@ public:
     // The two passes one by one, for tests of a single pass.
     // smartPreRender: `output` is the pre-render output record as the host
     // passes it in (result rectangles usually empty) and as the plug-in
-    // leaves it. The host takes over output.pre_render_data: dispose of it
-    // with disposePreRenderData() (renderFrame() does).
+    // leaves it. After a success the host takes over output.pre_render_data:
+    // delete it with disposePreRenderData() (renderFrame() does); what is
+    // not deleted by then is deleted before the next pre-render or when the
+    // Host goes, as for a frame whose render never came. Data set without a
+    // delete function, or by a pre-render that failed, is reported among
+    // the result's imbalances: nothing deletes it.
     CommandResult smartPreRender(World& in, PF_PreRenderOutput& output);
     // smartRender: `preRenderData` is handed to the plug-in as
     // extra->input->pre_render_data (null allowed). Checkout ids are the
     // ones the last smartPreRender() asked for; others are refused (516).
     CommandResult smartRender(World& in, World& out, void* preRenderData);
-    // What the host does with pre-render data after its frame: calls the
-    // plug-in's delete_pre_render_data_func when it set one, else disposes
-    // of the handle if it is one the host made. Anything else is left alone.
-    void disposePreRenderData(void* preRenderData);
+    // What the host does with pre-render data after its frame: hands the
+    // data the last successful pre-render set to the plug-in's
+    // delete_pre_render_data_func, on the calling thread, whichever it is.
+    // Returns whether it did; any other value is left alone.
+    bool disposePreRenderData(void* preRenderData);
     // The request the plug-in passed to checkout_layer in the last
     // pre-render (the host's output_request is {0, 0, width, height}, field
     // 0, channel mask 15, preserve_rgb_of_zero_alpha 0).

@@ -68,6 +68,9 @@ struct Host::Context {
     World* frameOut = nullptr;
     std::set<A_long> requestedIds;
     std::optional<PF_RenderRequest> lastRequest;
+    // What the last successful pre-render handed over and the plug-in's
+    // function that frees it: the host's to delete after the frame.
+    void* pendingData = nullptr;
     PF_DeletePreRenderDataFunc deleteFunc = nullptr;
 
     // Function tables handed out

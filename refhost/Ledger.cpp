@@ -99,11 +99,6 @@ void Ledger::handleUnlocked(PF_Handle h, bool wasLocked) {
         ++strayUnlocks_;
 }
 
-void Ledger::exemptHandle(PF_Handle h) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    exempt_.insert(h);
-}
-
 void Ledger::clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     acquired_.clear();
@@ -115,7 +110,6 @@ void Ledger::clear() {
     paramCheckouts_ = paramCheckins_ = 0;
     created_.clear();
     disposed_.clear();
-    exempt_.clear();
     unknownDisposes_ = disposes_ = 0;
     lockDelta_.clear();
     locks_ = unlocks_ = strayUnlocks_ = 0;
@@ -185,7 +179,7 @@ std::vector<std::string> Ledger::imbalances() const {
                           std::to_string(n) + ", checked in " + std::to_string(c));
     }
     for (PF_Handle h : created_)
-        if (!disposed_.count(h) && !exempt_.count(h))
+        if (!disposed_.count(h))
             out.push_back("handle " + handleText(h) + ": created, never disposed");
     if (unknownDisposes_)
         out.push_back(std::to_string(unknownDisposes_) +

@@ -31,9 +31,6 @@ public:
     void handleDisposed(PF_Handle h, bool known);
     void handleLocked(PF_Handle h);
     void handleUnlocked(PF_Handle h, bool wasLocked);
-    // The handle passes to the host (pre-render data): not disposing of it
-    // is no imbalance. Its locks still have to balance.
-    void exemptHandle(PF_Handle h);
     void clear();
 
     // ---- Reading ---------------------------------------------------------
@@ -51,8 +48,8 @@ public:
     // - a suite (name, version) acquired and released a different number of
     //   times, or released without being held;
     // - a layer checkout id checked out more often than checked in;
-    // - a handle created in this command and not disposed (exempt handles
-    //   excepted), a dispose of a handle the host does not know;
+    // - a handle created in this command and not disposed, a dispose of a
+    //   handle the host does not know;
     // - a handle locked and unlocked a different number of times, an unlock
     //   of a handle that was not locked.
     // Not counted as imbalances (see notes()): a checkin of an id that was
@@ -71,7 +68,7 @@ private:
     std::map<A_long, int> checkouts_, checkins_, strayCheckins_;
     int paramCheckouts_ = 0, paramCheckins_ = 0;
     std::vector<PF_Handle> created_;  // in creation order
-    std::set<PF_Handle> disposed_, exempt_;
+    std::set<PF_Handle> disposed_;
     int unknownDisposes_ = 0, disposes_ = 0;
     std::map<PF_Handle, int> lockDelta_;
     int locks_ = 0, unlocks_ = 0, strayUnlocks_ = 0;

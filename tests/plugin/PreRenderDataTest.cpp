@@ -61,10 +61,23 @@ TEST(PreRenderData, AllocationFailureLeavesTheOutputAsPassedAndChecksOutNothing)
     PF_PreRenderOutput next{};
     ASSERT_EQ(host.smartPreRender(in, next).err, PF_Err_NONE);
     EXPECT_NE(next.pre_render_data, nullptr);
-    host.disposePreRenderData(next.pre_render_data);
+    EXPECT_TRUE(host.disposePreRenderData(next.pre_render_data));
 }
 
 class PreRenderDataPlugin : public PluginTest {};
+
+// A clean frame of each depth: the record is deleted through the plug-in's
+// function after the render and nothing is left over (the fault sweeps
+// check that no failure leaves data the host could not delete).
+TEST_F(PreRenderDataPlugin, EveryFrameDeletesItsRecordThroughThePluginsFunction) {
+    for (Depth depth : DEPTHS) {
+        World in(depth, WIDTH, HEIGHT), out(depth, WIDTH, HEIGHT);
+        const refhost::FrameResult frame = host_.renderFrame(in, out);
+        ASSERT_EQ(frame.err(), PF_Err_NONE);
+        EXPECT_TRUE(frame.preRenderDataDeleted);
+        EXPECT_TRUE(frame.imbalances().empty()) << lines(frame.imbalances());
+    }
+}
 
 // Freed through the plug-in's function after a render, without one, and on
 // a thread other than the passes' (under the sanitizers a leak, a double
@@ -106,11 +119,13 @@ TEST_F(PreRenderDataPlugin, RecordIsReadInPlaceAndFreedThroughThePluginsFunction
             EXPECT_FALSE(has(render.calls, CallPoint::HandleLock)) << traceText(render.calls);
             EXPECT_TRUE(render.imbalances.empty()) << lines(render.imbalances);
         }
+        bool deleted = false;
         if (row.other_thread) {
-            std::thread([&] { host_.disposePreRenderData(pre.pre_render_data); }).join();
+            std::thread([&] { deleted = host_.disposePreRenderData(pre.pre_render_data); }).join();
         } else {
-            host_.disposePreRenderData(pre.pre_render_data);
+            deleted = host_.disposePreRenderData(pre.pre_render_data);
         }
+        EXPECT_TRUE(deleted) << "the host found nothing to delete the record with";
     }
 }
 

@@ -70,7 +70,7 @@ PF_Err everyCall(const ProbeCall& c, Seen& s) {
                 void* p = h->host_lock_handle(handle);
                 s.lockNull = p == nullptr;
                 if (p) h->host_unlock_handle(handle);
-                e->output->pre_render_data = handle;
+                h->host_dispose_handle(handle);
             }
             s.releaseErr = basic->ReleaseSuite(kPFHandleSuite, 2);
         }

@@ -3,10 +3,12 @@
 // what it takes and gives back.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/refhost/Probe.h"
@@ -217,13 +219,17 @@ TEST(HostLedger, SettingsHandleAndCheckoutsAcrossAFrame) {
         const char* renderImbalance;
         bool renderNote;
     } rows[] = {
-        {"handed over as pre-render data: exempt", {}, nullptr, nullptr, false},
+        // A host handle as pre-render data is never freed: the host frees
+        // pre-render data only through the plug-in's delete function.
+        {"a handle handed over as pre-render data", {}, "without delete_pre_render_data_func",
+         nullptr, false},
         {"kept back from the host", {false, false, true, true}, "created, never disposed", nullptr,
          false},
-        {"disposed of and handed over anyway", {true, true, true, true}, nullptr, nullptr, false},
-        {"input never checked in", {true, false, false, true}, nullptr,
+        {"disposed of and handed over anyway", {true, true, true, true},
+         "without delete_pre_render_data_func", nullptr, false},
+        {"input never checked in", {false, true, false, true}, nullptr,
          "layer checkout id 0: checked out 1, checked in 0", false},
-        {"checked in without a checkout: a note", {true, false, true, false}, nullptr, nullptr,
+        {"checked in without a checkout: a note", {false, true, true, false}, nullptr, nullptr,
          true},
     };
     for (const auto& row : rows) {
@@ -231,9 +237,8 @@ TEST(HostLedger, SettingsHandleAndCheckoutsAcrossAFrame) {
         Host host(ProbeEntry);
         Probe probe([&](const ProbeCall& c) { return frameProbe(c, row.bodies); });
         World in(Depth::U8, 4, 2), out(Depth::U8, 4, 2);
-        // The host disposes of handed-over data after the frame, whatever the
-        // plug-in did to it; a handle disposed of twice must not crash.
         const refhost::FrameResult frame = host.renderFrame(in, out);
+        EXPECT_FALSE(frame.preRenderDataDeleted);
         ASSERT_TRUE(frame.render.has_value());
         for (const auto& [result, expected] :
              {std::pair{&frame.preRender, row.preRenderImbalance},
@@ -241,9 +246,8 @@ TEST(HostLedger, SettingsHandleAndCheckoutsAcrossAFrame) {
             if (!expected) {
                 EXPECT_TRUE(result->imbalances.empty()) << joined(result->imbalances);
             } else {
-                ASSERT_FALSE(result->imbalances.empty());
-                EXPECT_NE(result->imbalances[0].find(expected), std::string::npos)
-                    << result->imbalances[0];
+                EXPECT_NE(joined(result->imbalances).find(expected), std::string::npos)
+                    << joined(result->imbalances);
             }
         }
         EXPECT_EQ(!frame.render->notes.empty(), row.renderNote) << joined(frame.render->notes);
@@ -513,7 +517,7 @@ TEST(HostFrame, OnlyCheckoutIdsAskedForInThePreRenderCanBeFetched) {
     EXPECT_EQ(world, nullptr);
 }
 
-TEST(HostFrame, RenderIsSkippedAfterAFailedPreRenderAndItsDataStillDisposed) {
+TEST(HostFrame, RenderIsSkippedAfterAFailedPreRenderAndDataItSetIsNeverDeleted) {
     Host host(ProbeEntry);
     Probe probe([&](const ProbeCall& c) {
         if (c.cmd != PF_Cmd_SMART_PRE_RENDER) return PF_Err_NONE;
@@ -527,7 +531,78 @@ TEST(HostFrame, RenderIsSkippedAfterAFailedPreRenderAndItsDataStillDisposed) {
     EXPECT_EQ(frame.err(), PF_Err_OUT_OF_MEMORY);
     EXPECT_FALSE(frame.render.has_value());
     EXPECT_TRUE(frame.hadPreRenderData);
-    EXPECT_TRUE(frame.imbalances().empty()) << joined(frame.imbalances());
+    EXPECT_FALSE(frame.preRenderDataDeleted);
+    EXPECT_NE(joined(frame.imbalances()).find("pre-render that failed"), std::string::npos)
+        << joined(frame.imbalances());
+}
+
+// Pre-render data of the plug-in's own, with its delete function: the host
+// deletes it once, after the render, or when no render follows (before the
+// next pre-render, when the host goes), on whatever thread disposes of it.
+std::atomic<int> deletes{0};
+void DeleteInt(void* p) {
+    ++deletes;
+    delete static_cast<int*>(p);
+}
+void DeleteThrows(void* p) {
+    DeleteInt(p);
+    throw std::runtime_error("delete");
+}
+
+TEST(HostFrame, PreRenderDataIsDeletedOnceThroughThePluginsFunction) {
+    const struct {
+        const char* what;
+        PF_DeletePreRenderDataFunc del;
+        int deletes_before_host_goes;
+        int deletes_in_all;
+        std::size_t warnings;
+        void (*drive)(Host& host, World& in, World& out);
+    } rows[] = {
+        {"after the render", DeleteInt, 1, 1, 0,
+         [](Host& h, World& in, World& out) { EXPECT_TRUE(h.renderFrame(in, out).preRenderDataDeleted); }},
+        {"no render, then the next pre-render", DeleteInt, 1, 2, 0,
+         [](Host& h, World& in, World&) {
+             PF_PreRenderOutput a{}, b{};
+             h.smartPreRender(in, a);
+             EXPECT_EQ(deletes, 0);
+             h.smartPreRender(in, b);
+         }},
+        {"no render, then the host goes", DeleteInt, 0, 1, 0,
+         [](Host& h, World& in, World&) {
+             PF_PreRenderOutput a{};
+             h.smartPreRender(in, a);
+         }},
+        {"disposed of on another thread", DeleteInt, 1, 1, 0,
+         [](Host& h, World& in, World&) {
+             PF_PreRenderOutput a{};
+             h.smartPreRender(in, a);
+             bool deleted = false;
+             std::thread([&] { deleted = h.disposePreRenderData(a.pre_render_data); }).join();
+             EXPECT_TRUE(deleted);
+             EXPECT_FALSE(h.disposePreRenderData(a.pre_render_data)) << "deleted twice";
+         }},
+        {"a delete function that throws", DeleteThrows, 1, 1, 1,
+         [](Host& h, World& in, World& out) { h.renderFrame(in, out); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        deletes = 0;
+        Probe probe([&](const ProbeCall& c) {
+            if (c.cmd != PF_Cmd_SMART_PRE_RENDER) return PF_Err_NONE;
+            auto* e = static_cast<PF_PreRenderExtra*>(c.extra);
+            e->output->pre_render_data = new int(7);
+            e->output->delete_pre_render_data_func = row.del;
+            return PF_Err_NONE;
+        });
+        {
+            Host host(ProbeEntry);
+            World in(Depth::U8, 2, 2), out(Depth::U8, 2, 2);
+            row.drive(host, in, out);
+            EXPECT_EQ(deletes, row.deletes_before_host_goes);
+            EXPECT_EQ(host.warnings().size(), row.warnings);
+        }
+        EXPECT_EQ(deletes, row.deletes_in_all);
+    }
 }
 
 // ---- Registration resource against global setup ---------------------------------
