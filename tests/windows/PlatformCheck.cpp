@@ -9,6 +9,7 @@
 //
 // Exit status: 0 pass, 1 a check failed or the files differ, 2 bad usage or
 // an unreadable/unwritable file.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -274,8 +275,11 @@ void renderAll(refhost::Host& host, std::ofstream& out) {
             for (A_long view = kestrelumen::VIEW_SOURCE; view <= kestrelumen::VIEW_FINAL; ++view) {
                 host.setPopup(kestrelumen::PARAM_VIEW, view);
                 refhost::World result(depth, WIDTH, HEIGHT, EXTRA_ROW_BYTES);
-                const std::string label = std::string(s.name) + "/" + refhost::depthName(depth) +
-                                          "/view" + std::to_string(view);
+                // One word: the comparison reads a label up to the first space.
+                std::string depth_word = refhost::depthName(depth);
+                std::replace(depth_word.begin(), depth_word.end(), ' ', '-');
+                const std::string label =
+                    std::string(s.name) + "/" + depth_word + "/view" + std::to_string(view);
                 refhost::FrameResult r = host.renderFrame(in, result);
                 check(r.err() == PF_Err_NONE, label + ": render returned " + std::to_string(r.err()));
                 check(!r.exceptionEscaped(), label + ": an exception left EntryPointFunc");
