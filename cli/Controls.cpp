@@ -90,6 +90,12 @@ KeyColor parseKeyColor(const std::string& text) {
     badColor(text, "is not a known colour");
 }
 
+const char* keyColorName(const KeyColor& color) {
+    for (const NamedColor& c : NAMED_COLORS)
+        if (c.color == color) return c.name;
+    return nullptr;
+}
+
 int parseView(const std::string& text) {
     using namespace kestrelumen;
     static const std::pair<const char*, int> names[] = {

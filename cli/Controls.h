@@ -33,6 +33,9 @@ struct Controls {
 // Throws Failure(EXIT_BAD_INPUT) with a message naming the text.
 KeyColor parseKeyColor(const std::string& text);
 
+// The name parseKeyColor takes for exactly this colour, or nullptr.
+const char* keyColorName(const KeyColor& color);
+
 // "source", "alpha", "spill", "final" (and the longer "alpha-matte",
 // "spill-matte") or the menu numbers 1..4.
 int parseView(const std::string& text);

@@ -120,7 +120,7 @@ int runRender(const RenderOptions& o) {
     }
 
     const int view = o.controls.view;
-    checkOutputPath(out.path(frames.front()), !isMatteView(view), o.write);
+    checkOutputPath(out.path(frames.front()), !isMatteView(view) && !o.over, o.write);
 
     ImageSequenceSource source(in, frames, o.depth.has_value());
     ImageSequenceSink sink(out, o.write);
@@ -139,11 +139,17 @@ int runRender(const RenderOptions& o) {
                         frames.size() == 1 ? "" : "s", o.output.c_str());
         return EXIT_OK;
     }
+    // From the first frame asked for, not the first left to do, so a resumed
+    // run keys with the colour the first run found.
+    Controls controls = o.controls;
+    controls.key = resolveKey(
+        o.key, frames.front(), [&](int f) { return source.name(f); },
+        [&](int f) { return source.read(f, depth); }, o.quiet);
 
     const RunPlan plan = planRun(o.threads, o.framesInFlight, todo.size());
     Keyer keyer(o.plugin.empty() ? defaultPluginPath() : o.plugin, plan.hostThreads,
                 plan.settings.keysAtOnce);
-    keyer.setControls(o.controls);
+    keyer.setControls(controls);
     PipelineSettings settings = plan.settings;
     settings.depth = depth;
 
@@ -156,7 +162,12 @@ int runRender(const RenderOptions& o) {
     source.onWarning(note);
     sink.onWarning(note);
     const PipelineResult result = runPipeline(
-        source, sink, todo, [&](HostImage image, int f) { return keyer.render(std::move(image), f); },
+        source, sink, todo,
+        [&](HostImage image, int f) {
+            HostImage keyed = keyer.render(std::move(image), f);
+            if (o.over) compositeOver(keyed, *o.over, f);
+            return keyed;
+        },
         settings, [&](int f) { progress.frameDone(f); });
     progress.finish();
 

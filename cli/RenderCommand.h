@@ -7,6 +7,8 @@
 
 #include "cli/Controls.h"
 #include "cli/ImageFile.h"
+#include "cli/key/Composite.h"
+#include "cli/key/KeyChoice.h"
 
 namespace kcli {
 
@@ -16,6 +18,8 @@ struct RenderOptions {
     std::string plugin;  // empty: the one built next to the tool
     std::string frames;  // empty: every frame on disk that matches the input
     Controls controls;
+    KeyChoice key;  // how controls.key is found, when not given
+    std::optional<Background> over;
     std::optional<Depth> depth;
     WriteOptions write;  // how outputs are written (--compression)
     int threads = 0;         // 0: all cores

@@ -9,24 +9,18 @@
 #include <new>
 #include <string>
 
-#include "cli/Controls.h"
+#include "cli/ControlFlags.h"
 #include "cli/ExitCodes.h"
 #include "cli/Info.h"
 #include "cli/RenderCommand.h"
 #include "cli/clip/ClipFormats.h"
+#include "cli/key/Composite.h"
+#include "cli/key/PickCommand.h"
+#include "cli/preview/PreviewCommand.h"
 
 using namespace kcli;
 
 namespace {
-
-// Written so that NaN is refused too.
-void checkUnit(const char* flag, double v) {
-    if (!(v >= 0.0 && v <= 1.0)) {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%g", v);
-        throw Failure(EXIT_BAD_INPUT, std::string(flag) + ": " + buf + " is outside 0..1");
-    }
-}
 
 int run(int argc, char** argv) {
     CLI::App app{"Keys green- and blue-screen images with the Kestrelumen plug-in.", "kestrelumen"};
@@ -35,8 +29,15 @@ int run(int argc, char** argv) {
     app.set_version_flag("--version", "kestrelumen " KESTRELUMEN_VERSION);
     app.set_help_all_flag("--help-all", "Print the help of every subcommand and exit");
 
+    // Commands registered by their own files run from their callbacks and
+    // leave their exit code here.
+    int commandExit = -1;
+    addPickCommand(app, commandExit);
+    addPreviewCommand(app, commandExit);
+
     RenderOptions ro;
-    std::string key, view = "final", depth, compression;
+    ControlFlags rf;
+    std::string depth, over, compression;
     CLI::App* render = app.add_subcommand(
         "render",
         "Key IN and write OUT. IN may be a numbered sequence such as shot.####.exr or "
@@ -45,26 +46,10 @@ int run(int argc, char** argv) {
     render->add_option("-o,--output", ro.output,
                        "Output image or sequence (.png, .tif, .exr), or clip (.mov, .mkv, .webm)")
         ->required();
-    render->add_option("-k,--key", key,
-                       "Key colour: #rrggbb, r,g,b in 0..1, or a name (green, blue, ...); "
-                       "default black, as the effect starts");
-    render->add_option("--choke-transparent", ro.controls.choke_transparent,
-                       "Choke toward transparent, 0..1: pushes partly transparent pixels to "
-                       "full transparency")
-        ->capture_default_str();
-    render->add_option("--choke-opaque", ro.controls.choke_opaque,
-                       "Choke toward opaque, 0..1: pushes partly transparent pixels to full "
-                       "opacity")
-        ->capture_default_str();
-    render->add_option("--spill-amount", ro.controls.spill_amount,
-                       "Spill suppression strength, 0..1")
-        ->capture_default_str();
-    render->add_option("--spill-size", ro.controls.spill_size,
-                       "Distance from the key colour over which spill is suppressed, 0..1")
-        ->capture_default_str();
-    render->add_option("--view", view,
-                       "Output: source, alpha (alpha matte), spill (spill matte) or final")
-        ->capture_default_str();
+    addControlFlags(render, rf, true);
+    render->add_option("--over", over,
+                       "Composite the keyed view over BG and write it opaque: an image, a "
+                       "sequence numbered as the input (bg.####.png), #rrggbb or checker");
     render->add_option("--depth", depth,
                        "Render at 8, 16 or 32 (float) bits whatever the file holds");
     render->add_option("--compression", compression,
@@ -105,10 +90,11 @@ int run(int argc, char** argv) {
     CLI::App* info = app.add_subcommand(
         "info", "Describe the plug-in: About text, parameters, version, flags, registration");
     render->footer(std::string("Examples:\n"
-                               "  kestrelumen render plate.png -o keyed.png --key green --spill-amount 0.8\n"
+                               "  kestrelumen render plate.png -o keyed.png --key auto --spill-amount 0.8\n"
                                "  kestrelumen render shot.####.exr -o matte.####.exr --frames 1-240 \\\n"
                                "      --key '#178e2f' --choke-opaque 0.5 --view alpha\n"
-                               "  kestrelumen render greenscreen.mp4 -o keyed.mov --key green\n"
+                               "  kestrelumen render greenscreen.mp4 -o keyed.mov --key auto\n"
+                               "  kestrelumen render plate.png -o judge.png --key-at 40,30 --over checker\n"
                                "  kestrelumen render greenscreen.mp4 -o frame.png --frames 12\n\n"
                                "Clips: read from every container and codec of FFmpeg's libraries\n"
                                "(MP4, MOV, MKV, WebM, AVI, MXF, ...), frames numbered from 1. Written\n"
@@ -133,14 +119,12 @@ int run(int argc, char** argv) {
         return EXIT_BAD_INPUT;
     }
 
+    if (commandExit >= 0) return commandExit;
     if (*info) return runInfo(infoPlugin);
 
-    if (!key.empty()) ro.controls.key = parseKeyColor(key);
-    ro.controls.view = parseView(view);
-    checkUnit("--choke-transparent", ro.controls.choke_transparent);
-    checkUnit("--choke-opaque", ro.controls.choke_opaque);
-    checkUnit("--spill-amount", ro.controls.spill_amount);
-    checkUnit("--spill-size", ro.controls.spill_size);
+    ro.key = rf.finish();
+    ro.controls = rf.controls;
+    if (!over.empty()) ro.over = parseBackground(over);
     if (!depth.empty()) {
         if (depth == "8") ro.depth = Depth::U8;
         else if (depth == "16") ro.depth = Depth::U16;

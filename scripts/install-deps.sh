@@ -14,6 +14,7 @@ packages=(
   ffmpeg valgrind
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev
   libdeflate-dev
+  nlohmann-json3-dev
 )
 
 missing=()

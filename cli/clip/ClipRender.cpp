@@ -110,7 +110,7 @@ int runClipRender(const RenderOptions& o) {
     const FramePattern out(o.output, "-o");
     const bool clipIn = !in.isSequence() && isClipFile(o.input);
     const bool clipOut = !out.isSequence() && isClipName(o.output);
-    const bool needsAlpha = !isMatteView(o.controls.view);
+    const bool needsAlpha = !isMatteView(o.controls.view) && !o.over;
     if (!clipOut && (!o.codec.empty() || !o.codecOptions.empty()))
         throw Failure(EXIT_BAD_INPUT, std::string(o.codec.empty() ? "--codec-option" : "--codec") +
                                           ": '" + o.output + "' is not a clip (.mov, .mkv, .webm, ...)");
@@ -154,7 +154,17 @@ int runClipRender(const RenderOptions& o) {
 
     const int threads = o.threads > 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency());
     Keyer keyer(o.plugin.empty() ? defaultPluginPath() : o.plugin, threads);
-    keyer.setControls(o.controls);
+    Controls controls = o.controls;
+    // A reader of its own for the measured frame, so the one that feeds the
+    // frames still starts at the first.
+    controls.key = resolveKey(
+        o.key, frames.front(), [&](int f) { return clip ? clip->name(f) : images->pattern.path(f); },
+        [&](int f) {
+            return clip ? ClipReader(o.input, std::to_string(f)).read(f, depth)
+                        : readImage(images->pattern.path(f), depth);
+        },
+        o.quiet);
+    keyer.setControls(controls);
 
     std::unique_ptr<ClipWriter> writer;
     if (clipOut) {
@@ -216,6 +226,7 @@ int runClipRender(const RenderOptions& o) {
             HostImage image = reading.get();
             if (i + 1 < frames.size()) reading = std::async(std::launch::async, read, frames[i + 1]);
             HostImage keyed = keyer.render(std::move(image), f);
+            if (o.over) compositeOver(keyed, *o.over, f);
             if (writing.valid()) {
                 writing.get();
                 std::lock_guard<std::mutex> lock(progressMutex);

@@ -131,23 +131,21 @@ MeasuredKey measureKey(const KeyChoice& choice, const HostImage& image, const st
 
 KeyColor resolveKey(const KeyChoice& choice, int firstFrame,
                     const std::function<std::string(int frame)>& nameOf,
-                    const std::function<HostImage(int frame)>& read,
-                    const std::function<void(const std::string&)>& say,
-                    const std::function<void(const std::string&)>& warn) {
+                    const std::function<HostImage(int frame)>& read, bool quiet) {
     if (choice.kind == KeyChoice::Kind::Given) return choice.color;
     const int frame = choice.frame.value_or(firstFrame);
     const HostImage image = read(frame);
     if (choice.kind == KeyChoice::Kind::Default) {
         if (const std::optional<ColorSample> s = screenOnBorder(image)) {
             const char* hue = s->color.green >= s->color.blue ? "green" : "blue";
-            warn(std::string("no --key given, so the key is black (the effect's default) and the ") +
+            std::fprintf(stderr, "kestrelumen: warning: %s\n", (std::string("no --key given, so the key is black (the effect's default) and the ") +
                  hue + " screen around " + nameOf(frame) + " (about " + hexText(s->color) +
-                 ") will not be keyed; use --key auto, or measure it with kestrelumen pick");
+                 ") will not be keyed; use --key auto, or measure it with kestrelumen pick").c_str());
         }
         return KeyColor{};
     }
     const MeasuredKey m = measureKey(choice, image, nameOf(frame));
-    say("key " + hexText(m.sample.color) + " (" + m.how + ")");
+    if (!quiet) std::printf("key %s (%s)\n", hexText(m.sample.color).c_str(), m.how.c_str());
     return m.sample.color;
 }
 

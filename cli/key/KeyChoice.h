@@ -45,13 +45,12 @@ MeasuredKey measureKey(const KeyChoice& choice, const HostImage& image, const st
 // The colour to key every frame with. Reads the measured frame through
 // `read` when the choice needs it (auto, --key-at, --key-rect) or, with no
 // key given, to warn when the frame's border is a green or blue screen that
-// the default black key will not take out. Lines for the user go to `say`
-// (the colour chosen) and `warn` (the warning).
+// the default black key will not take out. It prints the line "key #rrggbb
+// (auto)"
+// (the colour chosen, on stdout unless `quiet`) and the warning (on stderr).
 // `nameOf` names a frame in messages (its file).
 KeyColor resolveKey(const KeyChoice& choice, int firstFrame,
                     const std::function<std::string(int frame)>& nameOf,
-                    const std::function<HostImage(int frame)>& read,
-                    const std::function<void(const std::string&)>& say,
-                    const std::function<void(const std::string&)>& warn);
+                    const std::function<HostImage(int frame)>& read, bool quiet);
 
 }  // namespace kcli
