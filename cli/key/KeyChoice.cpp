@@ -93,6 +93,18 @@ KeyChoice parseKeyChoice(const std::string& key, const std::string& at, const st
     return c;
 }
 
+int chooseOneFrame(const FramePattern& in, std::optional<int> frame) {
+    if (!in.isSequence()) {
+        if (frame)
+            throw Failure(EXIT_BAD_INPUT, "--frame: '" + in.text() + "' is a single image, not a sequence");
+        return 0;
+    }
+    if (frame) return *frame;
+    const std::vector<int> onDisk = in.framesOnDisk();
+    if (onDisk.empty()) throw Failure(EXIT_BAD_INPUT, in.text() + ": no files match this sequence");
+    return onDisk.front();
+}
+
 MeasuredKey measureKey(const KeyChoice& choice, const HostImage& image, const std::string& where) {
     MeasuredKey m;
     try {

@@ -10,6 +10,7 @@
 
 #include "cli/Controls.h"
 #include "cli/ImageFile.h"
+#include "cli/Sequence.h"
 #include "cli/key/KeyPick.h"
 
 namespace kcli {
@@ -32,6 +33,11 @@ KeyChoice parseKeyChoice(const std::string& key, const std::string& at, const st
 // take them; `flag` names the flag in errors.
 void parsePoint(const std::string& text, const std::string& flag, int* x, int* y, int* radius);
 void parseRect(const std::string& text, const std::string& flag, int* x, int* y, int* w, int* h);
+
+// The frame a command that looks at one frame (pick, preview) works on:
+// --frame of a sequence, else its first on disk; 0 for a single image, which
+// refuses --frame. Throws Failure(EXIT_BAD_INPUT).
+int chooseOneFrame(const FramePattern& in, std::optional<int> frame);
 
 // The colour a choice measures on one image, and how it was found ("auto",
 // "median of 13 pixels around 20,30"). Throws Failure(EXIT_BAD_INPUT)

@@ -82,30 +82,38 @@ float medianOf(std::vector<float> v) {
     return *mid;
 }
 
-// Blocks of at most 256 on the long side: enough to follow the foreground's
-// outline, few enough that the estimate costs one pass over the pixels.
+// Blocks of at most 128 on the long side: enough to follow the foreground's
+// outline. Each is judged by the mean of up to four of its pixels (a 2x2
+// sample, spread over the block), so the estimate reads about the same
+// number of pixels whatever the frame's size: a downscaled copy in effect.
 struct Blocks {
-    int size = 1, across = 0, down = 0;
+    int size = 1, across = 0, down = 0, step = 1;
     std::vector<Rgb> mean;
 
     explicit Blocks(const HostImage& image) {
-        size = std::max(1, (std::max(image.width, image.height) + 255) / 256);
+        size = std::max(1, (std::max(image.width, image.height) + 127) / 128);
+        step = std::max(1, size / 2);
         across = (image.width + size - 1) / size;
         down = (image.height + size - 1) / size;
-        std::vector<std::array<double, 3>> sum(static_cast<std::size_t>(across) * down);
-        std::vector<int> n(sum.size());
-        for (int y = 0; y < image.height; ++y) {
-            const std::size_t base = static_cast<std::size_t>(y / size) * across;
-            for (int x = 0; x < image.width; ++x) {
-                const Rgb c = weighted(pixelAt(image, x, y));
-                auto& s = sum[base + x / size];
-                for (int ch = 0; ch < 3; ++ch) s[ch] += c[ch];
-                ++n[base + x / size];
+        mean.assign(static_cast<std::size_t>(across) * down, Rgb{0, 0, 0});
+        for (int by = 0; by < down; ++by)
+            for (int bx = 0; bx < across; ++bx) {
+                Rgb sum{0, 0, 0};
+                int n = 0;
+                forSamples(image, bx, by, [&](const Rgb& c) {
+                    for (int ch = 0; ch < 3; ++ch) sum[ch] += c[ch];
+                    ++n;
+                });
+                for (int ch = 0; ch < 3; ++ch) mean[static_cast<std::size_t>(by) * across + bx][ch] = sum[ch] / n;
             }
-        }
-        mean.resize(sum.size());
-        for (std::size_t i = 0; i < sum.size(); ++i)
-            for (int ch = 0; ch < 3; ++ch) mean[i][ch] = static_cast<float>(sum[i][ch] / n[i]);
+    }
+
+    template <typename Visit>
+    void forSamples(const HostImage& image, int bx, int by, Visit&& visit) const {
+        const int x0 = bx * size, y0 = by * size;
+        for (int y = y0; y < std::min(y0 + size, image.height) && y < y0 + 2 * step; y += step)
+            for (int x = x0; x < std::min(x0 + size, image.width) && x < x0 + 2 * step; x += step)
+                visit(weighted(pixelAt(image, x, y)));
     }
 };
 
@@ -186,12 +194,14 @@ std::optional<ColorSample> estimateKey(const HostImage& image) {
     // backing; keying against it would be a guess.
     if (kept < 0.15 * static_cast<double>(blocks.mean.size())) return std::nullopt;
 
+    // The median over the sampled pixels of the screen's blocks: tens of
+    // thousands of them, which puts it well within a code of the median over
+    // every pixel.
     CodeHistogram hist;
-    for (int y = 0; y < image.height; ++y) {
-        const std::size_t base = static_cast<std::size_t>(y / blocks.size) * blocks.across;
-        for (int x = 0; x < image.width; ++x)
-            if (in[base + x / blocks.size]) hist.add(weighted(pixelAt(image, x, y)));
-    }
+    for (int by = 0; by < blocks.down; ++by)
+        for (int bx = 0; bx < blocks.across; ++bx)
+            if (in[static_cast<std::size_t>(by) * blocks.across + bx])
+                blocks.forSamples(image, bx, by, [&](const Rgb& c) { hist.add(c); });
     return hist.sample();
 }
 
@@ -205,13 +215,16 @@ std::optional<ColorSample> screenOnBorder(const HostImage& image) {
         if (strongly(GREEN, c, 0.15f, 0.4f)) green.add(c);
         else if (strongly(BLUE, c, 0.15f, 0.4f)) blue.add(c);
     };
-    for (int y = 0; y < image.height; ++y) {
+    // A grid of samples along the band: a few thousand pixels say what the
+    // border shows.
+    const int step = std::max(1, band / 4);
+    for (int y = 0; y < image.height; y += step) {
         if (y < band || y >= image.height - band) {
-            for (int x = 0; x < image.width; ++x) visit(x, y);
+            for (int x = 0; x < image.width; x += step) visit(x, y);
             continue;
         }
-        for (int x = 0; x < band && x < image.width; ++x) visit(x, y);
-        for (int x = std::max(band, image.width - band); x < image.width; ++x) visit(x, y);
+        for (int x = 0; x < band && x < image.width; x += step) visit(x, y);
+        for (int x = std::max(band, image.width - band); x < image.width; x += step) visit(x, y);
     }
     const CodeHistogram& screen = green.count() >= blue.count() ? green : blue;
     if (screen.count() * 2 < all.count()) return std::nullopt;

@@ -45,18 +45,7 @@ int runPick(const PickOptions& o) {
     }
 
     const FramePattern in(o.input, "input");
-    int frame = 0;
-    if (in.isSequence()) {
-        if (o.frame) {
-            frame = *o.frame;
-        } else {
-            const std::vector<int> onDisk = in.framesOnDisk();
-            if (onDisk.empty()) throw Failure(EXIT_BAD_INPUT, o.input + ": no files match this sequence");
-            frame = onDisk.front();
-        }
-    } else if (o.frame) {
-        throw Failure(EXIT_BAD_INPUT, "--frame: '" + o.input + "' is a single image, not a sequence");
-    }
+    const int frame = chooseOneFrame(in, o.frame);
     const std::string path = in.path(frame);
     const MeasuredKey m = measureKey(choice, readImage(path), path);
     const KeyColor& c = m.sample.color;

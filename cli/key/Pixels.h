@@ -74,7 +74,8 @@ inline void setPixel(HostImage& image, int x, int y, const Rgba& v) {
 
 // The 8-bit code the colour parameter would hold for a 0..1 value.
 inline int code8(float v) {
-    return v > 0.0f ? (v < 1.0f ? static_cast<int>(std::lround(v * 255.0f)) : 255) : 0;
+    // Half-way codes round up, as lround does for these positive values.
+    return v > 0.0f ? (v < 1.0f ? static_cast<int>(v * 255.0f + 0.5f) : 255) : 0;
 }
 
 }  // namespace kcli

@@ -55,15 +55,7 @@ int runPreview(PreviewOptions& o) {
         throw Failure(EXIT_BAD_INPUT, "--threads: " + std::to_string(o.threads) +
                                           " is outside 1..1024 (0 or no flag: all cores)");
     const FramePattern in(o.input, "input");
-    int frame = 0;
-    if (in.isSequence()) {
-        const std::vector<int> onDisk = in.framesOnDisk();
-        if (!o.frame && onDisk.empty())
-            throw Failure(EXIT_BAD_INPUT, o.input + ": no files match this sequence");
-        frame = o.frame ? *o.frame : onDisk.front();
-    } else if (o.frame) {
-        throw Failure(EXIT_BAD_INPUT, "--frame: '" + o.input + "' is a single image, not a sequence");
-    }
+    const int frame = chooseOneFrame(in, o.frame);
     const std::string path = in.path(frame);
     std::error_code ec;
     if (std::filesystem::equivalent(path, o.output, ec))
