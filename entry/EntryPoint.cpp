@@ -4,6 +4,7 @@
 
 #include "entry/Handlers.h"
 #include "host/HostConstants.h"
+#include "host/HostError.h"
 #include "host/HostLayout.h"
 
 using namespace kestrelumen;
@@ -34,9 +35,9 @@ extern "C" PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out
             default:
                 break;
         }
-    } catch (PF_Err thrown) {
+    } catch (const HostError& thrown) {
         // The suite cache signals a refused suite by throwing the host's code.
-        err = thrown;
+        err = thrown.code;
     } catch (const std::bad_alloc&) {
         err = PF_Err_OUT_OF_MEMORY;
     } catch (...) {

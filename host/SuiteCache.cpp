@@ -27,9 +27,9 @@ static_assert(rowIs(SLOT_ITERATE16, kPFIterate16Suite, kPFIterate16SuiteVersion1
 static_assert(rowIs(SLOT_ITERATE_FLOAT, kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1),
               "float slot");
 
-// The host's own code, thrown as a plain PF_Err so that the entry point can
-// hand it back unchanged.
-[[noreturn]] void refuse() { throw static_cast<PF_Err>(PF_Err_BAD_CALLBACK_PARAM); }
+// The host's code for a refused suite, carried to the entry point, which
+// hands it back unchanged.
+[[noreturn]] void refuse() { throw HostError{PF_Err_BAD_CALLBACK_PARAM}; }
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/HostError.h"
 #include "host/HostSuites.h"
 
 namespace kestrelumen {
@@ -136,7 +137,7 @@ enum SuiteSlot : std::size_t {
 
 class SuiteCache {
 public:
-    // Throws the PF_Err 516 when basic is null; nothing is asked of the host.
+    // Throws HostError 516 when basic is null; nothing is asked of the host.
     explicit SuiteCache(const SPBasicSuite* basic);
     ~SuiteCache();
 
@@ -144,7 +145,7 @@ public:
     SuiteCache(const SuiteCache&) = delete;
     SuiteCache& operator=(const SuiteCache&) = delete;
 
-    // Never null; throw the PF_Err 516 when the host refuses the suite.
+    // Never null; throw HostError 516 when the host refuses the suite.
     const PF_HandleSuite1* handleSuite();
     const PF_ColorParamSuite1* colorParamSuite();
     const PF_Iterate8Suite1* iterate8Suite();

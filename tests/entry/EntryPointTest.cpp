@@ -8,12 +8,13 @@
 
 #include "entry/EntryPoint.h"
 #include "host/HostConstants.h"
+#include "host/HostError.h"
 #include "host/HostSuites.h"
 #include "render/KeySettings.h"
 
 namespace {
 
-enum class Throw { PfErr77, BadAlloc, Runtime };
+enum class Throw { HostError77, PfErr77, BadAlloc, Runtime };
 
 Throw& toThrow() {
     static Throw what = Throw::PfErr77;
@@ -22,6 +23,7 @@ Throw& toThrow() {
 
 SPErr ThrowingAcquire(const char*, int32_t, const void**) {
     switch (toThrow()) {
+        case Throw::HostError77: throw kestrelumen::HostError{77};
         case Throw::PfErr77: throw static_cast<PF_Err>(77);
         case Throw::BadAlloc: throw std::bad_alloc();
         case Throw::Runtime: throw std::runtime_error("host fault");
@@ -91,7 +93,8 @@ TEST(EntryPoint, ExceptionsFromBelowBecomeReturnCodes) {
         Throw what;
         PF_Err code;
     } rows[] = {
-        {Throw::PfErr77, 77},  // a host code travels unchanged
+        {Throw::HostError77, 77},  // a host code travels unchanged
+        {Throw::PfErr77, PF_Err_INTERNAL_STRUCT_DAMAGED},  // a stray integer is no host code
         {Throw::BadAlloc, PF_Err_OUT_OF_MEMORY},
         {Throw::Runtime, PF_Err_INTERNAL_STRUCT_DAMAGED},
     };

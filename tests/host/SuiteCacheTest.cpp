@@ -36,13 +36,13 @@ const Key IT8{"PF Iterate8 Suite", 1};
 const Key IT16{"PF iterate16 Suite", 1};
 const Key ITF{"PF iterateFloat Suite", 1};
 
-// Runs body and returns the PF_Err it threw, or -1 when it threw nothing.
-// Only a plain PF_Err counts: the entry point catches exactly that type.
+// Runs body and returns the code of the HostError it threw, or -1 when it
+// threw nothing: the entry point catches exactly that type.
 PF_Err thrownBy(const std::function<void()>& body) {
     try {
         body();
-    } catch (PF_Err err) {
-        return err;
+    } catch (const kestrelumen::HostError& e) {
+        return e.code;
     }
     return -1;
 }
