@@ -4,7 +4,7 @@
 //  - a memcpy of the frame, per depth: the memory traffic alone;
 //  - per depth, one kernel call per pixel through a function pointer from
 //    a plain row loop: an empty kernel (copies the pixel: the call floor),
-//    the plain rendering of the steps (tests/support/PlainKeyKernels.h) and
+//    the plain rendering of the steps (plain/PlainKeyKernels.h) and
 //    the shipped kernels;
 //  - ffmpeg's colorkey and colorkey,despill on the same plate at 8 bits,
 //    net of the same run through ffmpeg's null filter.
@@ -44,8 +44,8 @@
 
 #include "bench/Compare.h"
 #include "bench/Plate.h"
+#include "plain/PlainKeyKernels.h"
 #include "render/KeyKernels.h"
-#include "tests/support/PlainKeyKernels.h"
 
 extern char** environ;
 

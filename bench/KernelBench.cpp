@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "bench/Plate.h"
+#include "plain/PlainKeyKernels.h"
 #include "render/KeyKernels.h"
 #include "render/KeySettings.h"
-#include "tests/support/PlainKeyKernels.h"
 
 namespace {
 

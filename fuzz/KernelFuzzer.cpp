@@ -25,9 +25,9 @@
 #include <initializer_list>
 #include <memory>
 
+#include "plain/PlainKeyKernels.h"
 #include "render/KeyKernels.h"
 #include "render/KeySettings.h"
-#include "tests/support/PlainKeyKernels.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 
 #include <xmmintrin.h>
 
+#include "plain/PlainKeyKernels.h"
 #include "render/KeyKernels.h"
 #include "render/KeySettings.h"
-#include "tests/support/PlainKeyKernels.h"
 
 namespace keytest {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "plain/PlainKeyKernels.h"
 #include "render/KeyKernels.h"
 #include "render/KeySettings.h"
-#include "tests/support/PlainKeyKernels.h"
 
 namespace {
 
