@@ -7,6 +7,8 @@
 
 #include "host/HostSuites.h"
 
+// One line a check, so that a drift reads as one line of a diff.
+// clang-format off
 static_assert(sizeof(PF_Err) == 4, "size of PF_Err");
 static_assert(sizeof(PF_Cmd) == 4, "size of PF_Cmd");
 static_assert(sizeof(A_long) == 4, "size of A_long");
@@ -517,3 +519,4 @@ static_assert(sizeof(PF_IterateFloatSuite1) == 24, "size of PF_IterateFloatSuite
 static_assert(sizeof(PF_Iterate8Suite2) == 40, "size of PF_Iterate8Suite2");
 static_assert(sizeof(PF_Iterate16Suite2) == 24, "size of PF_Iterate16Suite2");
 static_assert(sizeof(PF_IterateFloatSuite2) == 24, "size of PF_IterateFloatSuite2");
+// clang-format on
