@@ -20,10 +20,14 @@ linux_version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/linux/CMakeCa
 # pool (tests/robust/tsan-suppressions.txt). halt_on_error makes every
 # undefined-behaviour report fail its test, also the float-to-integer
 # overflow check, which GCC keeps outside "undefined" and so recoverable.
+# ThreadSanitizer's deadlock detector tracks at most 64 locks held at once
+# by a thread and aborts its own run past that (seen at the exit of a test
+# process that had driven the tool many times), so it is off; races are still
+# reported.
 sanitizer_env=(
   "LSAN_OPTIONS=suppressions=$PWD/fuzz/lsan-suppressions.txt:print_suppressions=0"
   "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1"
-  "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/robust/tsan-suppressions.txt"
+  "TSAN_OPTIONS=halt_on_error=1:detect_deadlocks=0:suppressions=$PWD/tests/robust/tsan-suppressions.txt"
 )
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build, whole test suite"
