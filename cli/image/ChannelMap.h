@@ -17,7 +17,7 @@ struct ChannelMap {
 
 // R, G, B (and A) by name, else the first three (four) channels of a file
 // with three or four. Throws Failure naming `path` for any other layout.
-ChannelMap mapChannels(const std::string& path, const OIIO::ImageSpec& spec);
+ChannelMap mapChannels(const std::string& path, const OIIO::ImageSpec& imageSpec);
 
 // `file` holds `nch` interleaved channels of the image's pixels; a missing
 // alpha is `opaque`. `convert` maps one file value to a host value.

@@ -58,24 +58,24 @@ std::unique_ptr<ImageInput> openInput(const std::string& path) {
     return in;
 }
 
-void checkSpec(const std::string& path, const ImageSpec& spec) {
-    if (spec.deep) throw Failure(EXIT_BAD_INPUT, path + ": deep images are not supported");
-    if (spec.width <= 0 || spec.height <= 0)
-        throw Failure(EXIT_BAD_INPUT, path + ": has no pixels (" + std::to_string(spec.width) +
-                                          "x" + std::to_string(spec.height) + ")");
-    if (static_cast<long long>(spec.width) * spec.height > MAX_PIXELS || spec.nchannels > 64 ||
-        spec.depth > 1)
+void checkSpec(const std::string& path, const ImageSpec& imageSpec) {
+    if (imageSpec.deep) throw Failure(EXIT_BAD_INPUT, path + ": deep images are not supported");
+    if (imageSpec.width <= 0 || imageSpec.height <= 0)
+        throw Failure(EXIT_BAD_INPUT, path + ": has no pixels (" + std::to_string(imageSpec.width) +
+                                          "x" + std::to_string(imageSpec.height) + ")");
+    if (static_cast<long long>(imageSpec.width) * imageSpec.height > MAX_PIXELS || imageSpec.nchannels > 64 ||
+        imageSpec.depth > 1)
         throw Failure(EXIT_BAD_INPUT, path + ": declares an image too large to key (" +
-                                          std::to_string(spec.width) + "x" +
-                                          std::to_string(spec.height) + ")");
+                                          std::to_string(imageSpec.width) + "x" +
+                                          std::to_string(imageSpec.height) + ")");
 }
 
 template <typename T>
 std::vector<T> readPixels(const std::string& path, ImageInput& in, Depth depth) {
-    const ImageSpec& spec = in.spec();
-    std::vector<T> buf(static_cast<std::size_t>(spec.width) * spec.height * spec.nchannels);
+    const ImageSpec& imageSpec = in.spec();
+    std::vector<T> buf(static_cast<std::size_t>(imageSpec.width) * imageSpec.height * imageSpec.nchannels);
     QuietStderr quiet;
-    if (!in.read_image(0, 0, 0, spec.nchannels, typeOf(depth), buf.data()))
+    if (!in.read_image(0, 0, 0, imageSpec.nchannels, typeOf(depth), buf.data()))
         throw Failure(EXIT_BAD_INPUT,
                       path + ": corrupt or truncated image (" + oneLine(in.geterror()) + ")");
     return buf;
@@ -85,30 +85,30 @@ std::vector<T> readPixels(const std::string& path, ImageInput& in, Depth depth) 
 
 FileInfo probeImage(const std::string& path) {
     auto in = openInput(path);
-    const ImageSpec& spec = in->spec();
-    checkSpec(path, spec);
-    const ChannelMap m = mapChannels(path, spec);
+    const ImageSpec& imageSpec = in->spec();
+    checkSpec(path, imageSpec);
+    const ChannelMap m = mapChannels(path, imageSpec);
     FileInfo info;
-    info.width = spec.width;
-    info.height = spec.height;
-    info.depth = depthOf(spec.format);
+    info.width = imageSpec.width;
+    info.height = imageSpec.height;
+    info.depth = depthOf(imageSpec.format);
     info.hasAlpha = m.alpha >= 0;
     return info;
 }
 
 HostImage readImage(const std::string& path, std::optional<Depth> depth, Depth* fileDepth) {
     auto in = openInput(path);
-    const ImageSpec spec = in->spec();
-    checkSpec(path, spec);
-    const ChannelMap m = mapChannels(path, spec);
+    const ImageSpec imageSpec = in->spec();
+    checkSpec(path, imageSpec);
+    const ChannelMap m = mapChannels(path, imageSpec);
 
     HostImage img;
-    img.width = spec.width;
-    img.height = spec.height;
-    img.depth = depth ? *depth : depthOf(spec.format);
-    if (fileDepth) *fileDepth = depthOf(spec.format);
+    img.width = imageSpec.width;
+    img.height = imageSpec.height;
+    img.depth = depth ? *depth : depthOf(imageSpec.format);
+    if (fileDepth) *fileDepth = depthOf(imageSpec.format);
     img.pixels.resize(img.rowBytes() * static_cast<std::size_t>(img.height));
-    const int nch = spec.nchannels;
+    const int nch = imageSpec.nchannels;
     switch (img.depth) {
         case Depth::U8:
             toHost(readPixels<uint8_t>(path, *in, img.depth).data(), nch, m, uint8_t{255},

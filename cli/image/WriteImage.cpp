@@ -57,14 +57,14 @@ void writeImage(const std::string& path, const HostImage& img, const WriteOption
     const int nch = alpha ? 4 : 3;
     const TypeDesc type = typeOf(img.depth);
     const TypeDesc fileType = storedType(format, type);
-    ImageSpec spec(img.width, img.height, nch, fileType);
-    spec.channelnames = alpha ? std::vector<std::string>{"R", "G", "B", "A"}
+    ImageSpec imageSpec(img.width, img.height, nch, fileType);
+    imageSpec.channelnames = alpha ? std::vector<std::string>{"R", "G", "B", "A"}
                               : std::vector<std::string>{"R", "G", "B"};
-    spec.alpha_channel = alpha ? 3 : -1;
+    imageSpec.alpha_channel = alpha ? 3 : -1;
     // The pixels are stored as they are; without this the PNG and TIFF
     // writers would treat colour as premultiplied and divide it by alpha.
-    spec.attribute("oiio:UnassociatedAlpha", 1);
-    if (options.compression) spec.attribute("compression", options.compression->text());
+    imageSpec.attribute("oiio:UnassociatedAlpha", 1);
+    if (options.compression) imageSpec.attribute("compression", options.compression->text());
 
     const std::size_t n = static_cast<std::size_t>(img.width) * img.height;
     // Integer worlds going to a float file are scaled by the host's white
@@ -106,7 +106,7 @@ void writeImage(const std::string& path, const HostImage& img, const WriteOption
         out.reset();  // closes the file before the temporary is removed
         throw Failure(EXIT_IO, path + ": cannot be written: " + what + " (" + msg + ")");
     };
-    if (!out->open(temp.path(), spec)) fail("open failed");
+    if (!out->open(temp.path(), imageSpec)) fail("open failed");
     const TypeDesc stored = out->spec().format;
     if (warning && stored != type && stored != TypeDesc::FLOAT)
         *warning = path + ": the " + format + " format stores " + stored.c_str() + ", not " +

@@ -36,9 +36,9 @@ void writeFrames(const TempDir& dir, int count, const char* ext, TypeDesc type) 
         }
         auto out = OIIO::ImageOutput::create(dir / frameName("shot", f, ext));
         ASSERT_TRUE(out);
-        OIIO::ImageSpec spec(w, h, 4, type);
-        spec.attribute("oiio:UnassociatedAlpha", 1);
-        ASSERT_TRUE(out->open(dir / frameName("shot", f, ext), spec));
+        OIIO::ImageSpec imageSpec(w, h, 4, type);
+        imageSpec.attribute("oiio:UnassociatedAlpha", 1);
+        ASSERT_TRUE(out->open(dir / frameName("shot", f, ext), imageSpec));
         ASSERT_TRUE(out->write_image(TypeDesc::FLOAT, px.data()));
         ASSERT_TRUE(out->close());
     }

@@ -91,10 +91,10 @@ TEST(KeyPick, NothingInsideNamesThePlace) {
 
 struct PlateCase {
     const char* name;
-    platetest::PlateSpec spec;
+    platetest::PlateSpec plateSpec;
 };
 
-platetest::PlateSpec spec(Depth d, bool blue, bool uneven, float fg, bool prop, float grain) {
+platetest::PlateSpec plateSpec(Depth d, bool blue, bool uneven, float fg, bool prop, float grain) {
     platetest::PlateSpec s;
     s.depth = d;
     if (blue) s.screen = {0x1a / 255.0f, 0x3c / 255.0f, 0xb4 / 255.0f};
@@ -106,18 +106,18 @@ platetest::PlateSpec spec(Depth d, bool blue, bool uneven, float fg, bool prop, 
 }
 
 const PlateCase PLATES[] = {
-    {"green, even, 20%", spec(Depth::U8, false, false, 0.2f, false, 1 / 255.0f)},
-    {"green, uneven, 40%, prop", spec(Depth::U8, false, true, 0.4f, true, 1 / 255.0f)},
-    {"green, uneven, 60%, grain", spec(Depth::U16, false, true, 0.6f, false, 12 / 255.0f)},
-    {"green, even, 60%, prop, grain, float", spec(Depth::F32, false, false, 0.6f, true, 12 / 255.0f)},
-    {"blue, even, 30%", spec(Depth::U8, true, false, 0.3f, false, 1 / 255.0f)},
-    {"blue, uneven, 55%, grain", spec(Depth::U16, true, true, 0.55f, true, 10 / 255.0f)},
+    {"green, even, 20%", plateSpec(Depth::U8, false, false, 0.2f, false, 1 / 255.0f)},
+    {"green, uneven, 40%, prop", plateSpec(Depth::U8, false, true, 0.4f, true, 1 / 255.0f)},
+    {"green, uneven, 60%, grain", plateSpec(Depth::U16, false, true, 0.6f, false, 12 / 255.0f)},
+    {"green, even, 60%, prop, grain, float", plateSpec(Depth::F32, false, false, 0.6f, true, 12 / 255.0f)},
+    {"blue, even, 30%", plateSpec(Depth::U8, true, false, 0.3f, false, 1 / 255.0f)},
+    {"blue, uneven, 55%, grain", plateSpec(Depth::U16, true, true, 0.55f, true, 10 / 255.0f)},
 };
 
 TEST(KeyPick, EstimateFindsTheScreenMedian) {
     for (const PlateCase& c : PLATES) {
         SCOPED_TRACE(c.name);
-        const platetest::Plate p = platetest::makePlate(c.spec);
+        const platetest::Plate p = platetest::makePlate(c.plateSpec);
         const auto truth = platetest::trueScreenMedian(p);
         const auto key = kcli::estimateKey(p.image);
         ASSERT_TRUE(key.has_value());
