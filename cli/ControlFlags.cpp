@@ -60,4 +60,11 @@ KeyChoice ControlFlags::finish() {
     return choice;
 }
 
+Depth parseDepthFlag(const std::string& text) {
+    if (text == "8") return Depth::U8;
+    if (text == "16") return Depth::U16;
+    if (text == "32" || text == "float") return Depth::F32;
+    throw Failure(EXIT_BAD_INPUT, "--depth: '" + text + "' is not 8, 16 or 32");
+}
+
 }  // namespace kcli

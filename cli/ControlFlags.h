@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/Controls.h"
+#include "cli/image/HostImage.h"
 #include "cli/key/KeyChoice.h"
 
 namespace kcli {
@@ -24,5 +25,9 @@ struct ControlFlags {
 };
 
 void addControlFlags(CLI::App* command, ControlFlags& flags, bool withView);
+
+// The text of a --depth flag: 8, 16, or 32 (also "float"). Throws Failure
+// naming the flag.
+Depth parseDepthFlag(const std::string& text);
 
 }  // namespace kcli

@@ -22,6 +22,19 @@ namespace fs = std::filesystem;
 namespace kcli {
 namespace {
 
+// The tool's flag for each parameter, by the identifier it is found by.
+const char* flagOf(A_long id) {
+    switch (id) {
+        case kestrelumen::PARAM_ID_KEY_COLOR: return "key";
+        case kestrelumen::PARAM_ID_CHOKE_TRANSPARENT: return "choke-transparent";
+        case kestrelumen::PARAM_ID_CHOKE_OPAQUE: return "choke-opaque";
+        case kestrelumen::PARAM_ID_SPILL_AMOUNT: return "spill-amount";
+        case kestrelumen::PARAM_ID_SPILL_SIZE: return "spill-size";
+        case kestrelumen::PARAM_ID_VIEW: return "view";
+        default: return "";
+    }
+}
+
 #if defined(_WIN32)
 constexpr char PLUGIN_FILE[] = "Kestrelumen.aex";
 #else
@@ -142,6 +155,7 @@ Keyer::Keyer(const std::string& pluginPath, int threads, int instances) {
         row.type = p.type;
         row.id = p.id;
         row.label = p.name;
+        row.flag = flagOf(p.id);
         const PF_ParamDef& def = p.definition;
         switch (p.type) {
             case PF_Param_COLOR: {
@@ -150,16 +164,24 @@ Keyer::Keyer(const std::string& pluginPath, int threads, int instances) {
                 std::snprintf(buf, sizeof buf, "#%02x%02x%02x (alpha %d)", c.red, c.green, c.blue,
                               c.alpha);
                 row.dephault = buf;
+                row.dflt = (c.red << 16) | (c.green << 8) | c.blue;
                 break;
             }
             case PF_Param_FLOAT_SLIDER:
                 row.range = fixed(def.u.fs_d.valid_min) + ".." + fixed(def.u.fs_d.valid_max);
                 row.dephault = fixed(def.u.fs_d.dephault);
+                row.min = def.u.fs_d.valid_min;
+                row.max = def.u.fs_d.valid_max;
+                row.dflt = def.u.fs_d.dephault;
+                row.precision = def.u.fs_d.precision;
                 break;
             case PF_Param_POPUP:
                 row.range = "1.." + std::to_string(def.u.pd.num_choices);
                 row.dephault = std::to_string(def.u.pd.dephault) + " (" + viewName(def.u.pd.dephault) + ")";
                 row.choices = p.choices;
+                row.min = 1;
+                row.max = def.u.pd.num_choices;
+                row.dflt = def.u.pd.dephault;
                 break;
             default:
                 break;

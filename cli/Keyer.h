@@ -45,6 +45,14 @@ public:
         std::string range;
         std::string dephault;
         std::string choices;  // popup only, raw bytes
+        // The tool's flag for the control, without "--" ("key",
+        // "choke-transparent", ...); empty for a parameter it does not set.
+        std::string flag;
+        // Sliders: the valid range, the default and the decimals the host
+        // shows; popup: 1..choices and the default choice; colour: the
+        // default as 0xrrggbb.
+        double min = 0, max = 0, dflt = 0;
+        int precision = 0;
     };
     struct Description {
         std::string aboutText;  // raw bytes (GBK)

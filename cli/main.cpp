@@ -17,6 +17,8 @@
 #include "cli/key/Composite.h"
 #include "cli/key/PickCommand.h"
 #include "cli/preview/PreviewCommand.h"
+#include "cli/SettingsFile.h"
+#include "cli/tune/TuneCommand.h"
 
 using namespace kcli;
 
@@ -34,6 +36,7 @@ int run(int argc, char** argv) {
     int commandExit = -1;
     addPickCommand(app, commandExit);
     addPreviewCommand(app, commandExit);
+    addTuneCommand(app, commandExit);
 
     RenderOptions ro;
     ControlFlags rf;
@@ -85,6 +88,10 @@ int run(int argc, char** argv) {
     render->add_option("--plugin", ro.plugin,
                        "Plug-in library to load (default: the one built with this tool)");
     render->add_flag("-q,--quiet", ro.quiet, "No progress bar and no summary");
+    std::string settingsFile;
+    render->add_option("--settings", settingsFile,
+                       "Controls from a JSON file (as the tune page saves it); flags given "
+                       "here override it");
 
     std::string infoPlugin;
     CLI::App* info = app.add_subcommand(
@@ -122,15 +129,13 @@ int run(int argc, char** argv) {
     if (commandExit >= 0) return commandExit;
     if (*info) return runInfo(infoPlugin);
 
+    if (!settingsFile.empty())
+        applySettings(*render, readSettingsFile(settingsFile), rf.controls, rf.key, rf.view);
+
     ro.key = rf.finish();
     ro.controls = rf.controls;
     if (!over.empty()) ro.over = parseBackground(over);
-    if (!depth.empty()) {
-        if (depth == "8") ro.depth = Depth::U8;
-        else if (depth == "16") ro.depth = Depth::U16;
-        else if (depth == "32" || depth == "float") ro.depth = Depth::F32;
-        else throw Failure(EXIT_BAD_INPUT, "--depth: '" + depth + "' is not 8, 16 or 32");
-    }
+    if (!depth.empty()) ro.depth = parseDepthFlag(depth);
     if (!compression.empty()) ro.write.compression = parseCompression(compression);
     if (ro.threads < 0 || ro.threads > 1024)
         throw Failure(EXIT_BAD_INPUT, "--threads: " + std::to_string(ro.threads) +

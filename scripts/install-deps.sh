@@ -15,6 +15,7 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev
   libdeflate-dev
   nlohmann-json3-dev
+  libcpp-httplib-dev chromium chromium-driver python3-selenium
 )
 
 missing=()
