@@ -15,7 +15,7 @@ constexpr const char* ENCODING[] = {
     "dpx:Packing",        "dpx:ImageDescriptor",    "dpx:EndOfLinePadding",
     "dpx:EndOfImagePadding", "dpx:DataSign",        "openexr:dwaCompressionLevel",
     "openexr:chunkCount", "png:compressionLevel",   "jpeg:subsampling",
-    "oiio:Movie",         "openexr:version",
+    "oiio:Movie",         "openexr:version",        "name",  // an EXR part's own name
 };
 
 bool isEncoding(const std::string& name) {

@@ -134,7 +134,8 @@ OIIO::TypeDesc keyedType(const std::string& format, const SourceFile* source, De
         return TypeDesc::FLOAT;
     }
     if (in == TypeDesc::UINT8 || in == TypeDesc::UINT16) return storedType(format, in);
-    if (format == "tiff" && (in == TypeDesc::HALF || in == TypeDesc::FLOAT)) return in;
+    // OpenImageIO writes no half TIFF; float holds every half.
+    if (format == "tiff" && (in == TypeDesc::HALF || in == TypeDesc::FLOAT)) return TypeDesc::FLOAT;
     if (format == "dpx" && in == TypeDesc::HALF) return TypeDesc::FLOAT;
     return storedType(format, in == TypeDesc::HALF ? TypeDesc::FLOAT : in);
 }

@@ -4,6 +4,8 @@
 #include <OpenImageIO/imageio.h>
 
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -153,9 +155,11 @@ private:
             if (src->format == format_ && !o_.compression) {
                 const std::string c = part.spec.get_string_attribute("compression");
                 if (!c.empty()) p.spec.attribute("compression", c);
-                const int dwa = part.spec.get_int_attribute("openexr:dwaCompressionLevel", 0);
-                if (dwa > 0 && c.find(':') == std::string::npos)
-                    p.spec.attribute("compression", c + ":" + std::to_string(dwa));
+                // DWA's level is an attribute of its own; the writer takes
+                // it as part of the codec's name.
+                const float dwa = part.spec.get_float_attribute("openexr:dwaCompressionLevel", 0.0f);
+                if (dwa > 0 && c.rfind("dwa", 0) == 0 && c.find(':') == std::string::npos)
+                    p.spec.attribute("compression", c + ":" + std::to_string(static_cast<int>(dwa + 0.5f)));
             }
         } else if (o_.compression) {
             p.spec.attribute("compression", o_.compression->text());
@@ -253,6 +257,11 @@ private:
             p.pixels = src.parts[i].pixels;
             all.push_back(std::move(p));
         }
+        // Parts keep their names (OpenImageIO would number them).
+        for (int i = 0; i < static_cast<int>(all.size()); ++i) {
+            const std::string name = src.parts[i].spec.get_string_attribute("oiio:subimagename");
+            if (!name.empty()) all[i].spec.attribute("oiio:subimagename", name);
+        }
         parts_ = std::move(all);
         intended_.clear();
         for (const Planned& p : parts_) intended_.push_back(p.spec);
@@ -332,8 +341,12 @@ private:
         }
         if (!out_->close()) fail("close failed");
         out_.reset();
-        checkWritten(inMemory ? &encoded : nullptr, temp.path());
-        if (inMemory) temp.writeAll(encoded);
+        // Some writers (multi-part EXR) take the proxy and still write the
+        // file themselves.
+        std::error_code ec;
+        const bool held = inMemory && !(encoded.empty() && std::filesystem::exists(temp.path(), ec));
+        checkWritten(held ? &encoded : nullptr, temp.path());
+        if (held) temp.writeAll(encoded);
         temp.commit();
     }
 
