@@ -65,6 +65,12 @@ const FidelityRow ROWS[] = {
      "--origin +20+10 --fullsize 96x54 -d half --attrib:type=timecode smpte:TimeCode 01:02:03:04",
      ".exr", {}, ".png", "uint16", "R,G,B,A", "", 0, 0, 40, 1,
      "channels Z of"},
+    {"PNG stays 8-bit and keeps its text",
+     "--pattern checker 32x16 4 -d uint8 --attrib Comment 'plate 12, take 3'", ".png", {},
+     ".png", "uint8", "R,G,B,A", "Comment=plate 12, take 3", 0, 0, 32, 1, ""},
+    {"10-bit DPX with alpha stays 10-bit",
+     "--pattern checker 32x16 4 -d uint10", ".dpx", {}, ".dpx", "uint16", "R,G,B,A",
+     "oiio:BitsPerSample=10", 0, 0, 32, 1, "Software (cut to"},
     {"to TIFF: the second part is named as dropped",
      "--pattern constant:color=0.1,0.2,0.3,1 16x8 4 --pattern constant:color=0.5 16x8 1 "
      "--chnames Z --siappend",
@@ -158,6 +164,28 @@ TEST(FileFidelityEndToEndTest, ExrColourIsTheStraightResultTimesAlpha) {
     // Each format's own alpha is refused the other way.
     EXPECT_EQ(render(in, dir / "x.exr", {"--straight"}), 2);
     EXPECT_EQ(render(in, dir / "x.png", {"--premultiply"}), 2);
+}
+
+// The Software attribute, run as it reads, writes the same file again: the
+// key found on the plate is in it, how the run was carried out is not.
+TEST(FileFidelityEndToEndTest, SoftwareIsTheCommandThatReproducesTheKey) {
+    TempDir dir;
+    const std::string in = dir / "plate 1.png", out = dir / "key.png";
+    ASSERT_EQ(sh("oiiotool --pattern checker:color1=0.1,0.8,0.2:color2=0.8,0.3,0.2 64x32 3 "
+                 "-d uint8 -o '" + in + "'"), 0);
+    const clitest::RunResult r = runTool({"render", in, "-o", out, "--key-at", "2,2", "--spill-amount",
+                                          "0.7", "-j", "1", "-q"}, dir.path());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string first = dir.snapshot().at("key.png");
+    std::string software = openOut(out)->spec().get_string_attribute("Software");
+    const std::string marker = " : kestrelumen render ";
+    ASSERT_NE(software.find(marker), std::string::npos) << software;
+    EXPECT_NE(software.find(" --spill-amount 0.7 "), std::string::npos) << software;
+    EXPECT_EQ(software.find("-j"), std::string::npos) << software;
+    ASSERT_TRUE(clitest::fs::remove(out));
+    ASSERT_EQ(std::system((std::string(KESTRELUMEN_TOOL) + " render " +
+                           software.substr(software.find(marker) + marker.size()) + " -q").c_str()), 0);
+    EXPECT_EQ(dir.snapshot().at("key.png"), first);
 }
 
 // A sequence keeps all of it frame after frame, and says each loss once.
