@@ -117,11 +117,11 @@ OIIO::TypeDesc keyedType(const std::string& format, const SourceFile* source, De
     }
     if (!source) return storedType(format, typeOf(renderDepth));
     const FilePart& part = source->parts[source->keyed];
-    const TypeDesc in = part.spec.channelformat(source->channels.red);
+    const TypeDesc in = part.imageSpec.channelformat(source->channels.red);
     // A frame rendered at another depth than its own (a sequence's frame of
     // another depth than its first) is written like the rest.
     if (depthOf(in) != renderDepth) return keyedType(format, nullptr, renderDepth, renderDepth, bits);
-    const int inBits = part.spec.get_int_attribute("oiio:BitsPerSample", 0);
+    const int inBits = part.imageSpec.get_int_attribute("oiio:BitsPerSample", 0);
     const bool narrow = inBits > 0 && inBits < static_cast<int>(in.size() * 8);
     if (format == source->format) {
         if (narrow) bits = inBits;

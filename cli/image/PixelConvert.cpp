@@ -13,35 +13,35 @@ namespace kcli {
 namespace {
 
 // Byte offset of each channel within a native pixel.
-std::vector<std::size_t> channelOffsets(const ImageSpec& spec) {
-    std::vector<std::size_t> off(spec.nchannels);
+std::vector<std::size_t> channelOffsets(const ImageSpec& imageSpec) {
+    std::vector<std::size_t> off(imageSpec.nchannels);
     std::size_t at = 0;
-    for (int c = 0; c < spec.nchannels; ++c) {
+    for (int c = 0; c < imageSpec.nchannels; ++c) {
         off[c] = at;
-        at += spec.channelformat(c).size();
+        at += imageSpec.channelformat(c).size();
     }
     return off;
 }
 
 // One channel of every pixel, converted to `type` into a packed array.
-void gather(const ImageSpec& spec, const unsigned char* pixels, int channel, TypeDesc type,
+void gather(const ImageSpec& imageSpec, const unsigned char* pixels, int channel, TypeDesc type,
             void* dst) {
-    const std::size_t stride = spec.pixel_bytes(true);
-    const std::size_t offset = channelOffsets(spec)[channel];
-    OIIO::convert_image(1, spec.width, spec.height, 1, pixels + offset, spec.channelformat(channel),
+    const std::size_t stride = imageSpec.pixel_bytes(true);
+    const std::size_t offset = channelOffsets(imageSpec)[channel];
+    OIIO::convert_image(1, imageSpec.width, imageSpec.height, 1, pixels + offset, imageSpec.channelformat(channel),
                         static_cast<OIIO::stride_t>(stride),
-                        static_cast<OIIO::stride_t>(stride * spec.width), OIIO::AutoStride, dst,
+                        static_cast<OIIO::stride_t>(stride * imageSpec.width), OIIO::AutoStride, dst,
                         type, OIIO::AutoStride, OIIO::AutoStride, OIIO::AutoStride);
 }
 
-void scatter(const void* src, TypeDesc type, const ImageSpec& spec, int channel,
+void scatter(const void* src, TypeDesc type, const ImageSpec& imageSpec, int channel,
              unsigned char* pixels) {
-    const std::size_t stride = spec.pixel_bytes(true);
-    const std::size_t offset = channelOffsets(spec)[channel];
-    OIIO::convert_image(1, spec.width, spec.height, 1, src, type, OIIO::AutoStride,
+    const std::size_t stride = imageSpec.pixel_bytes(true);
+    const std::size_t offset = channelOffsets(imageSpec)[channel];
+    OIIO::convert_image(1, imageSpec.width, imageSpec.height, 1, src, type, OIIO::AutoStride,
                         OIIO::AutoStride, OIIO::AutoStride, pixels + offset,
-                        spec.channelformat(channel), static_cast<OIIO::stride_t>(stride),
-                        static_cast<OIIO::stride_t>(stride * spec.width), OIIO::AutoStride);
+                        imageSpec.channelformat(channel), static_cast<OIIO::stride_t>(stride),
+                        static_cast<OIIO::stride_t>(stride * imageSpec.width), OIIO::AutoStride);
 }
 
 template <typename T>
@@ -54,7 +54,7 @@ void interleave(const std::vector<T> (&planes)[4], HostImage& out) {
 
 }  // namespace
 
-void keyedToHost(const ImageSpec& spec, const unsigned char* pixels, const ChannelMap& m,
+void keyedToHost(const ImageSpec& imageSpec, const unsigned char* pixels, const ChannelMap& m,
                  bool associated, HostImage& out) {
     const std::size_t n = static_cast<std::size_t>(out.width) * out.height;
     const int from[4] = {m.alpha, m.red, m.green, m.blue};  // host order
@@ -62,15 +62,15 @@ void keyedToHost(const ImageSpec& spec, const unsigned char* pixels, const Chann
     // Each channel straight into the host's type when nothing is to be done
     // to it on the way (the common case, and exact); through float otherwise.
     bool direct = !(associated && m.alpha >= 0);
-    for (int c = 1; c < 4; ++c) direct = direct && spec.channelformat(from[c]) == host;
-    if (m.alpha >= 0) direct = direct && spec.channelformat(m.alpha) == host;
+    for (int c = 1; c < 4; ++c) direct = direct && imageSpec.channelformat(from[c]) == host;
+    if (m.alpha >= 0) direct = direct && imageSpec.channelformat(m.alpha) == host;
     if (direct) {
         switch (out.depth) {
             case Depth::U8: {
                 std::vector<uint8_t> planes[4];
                 for (int c = 0; c < 4; ++c) {
                     planes[c].assign(n, 255);
-                    if (from[c] >= 0) gather(spec, pixels, from[c], host, planes[c].data());
+                    if (from[c] >= 0) gather(imageSpec, pixels, from[c], host, planes[c].data());
                 }
                 interleave(planes, out);
                 return;
@@ -79,7 +79,7 @@ void keyedToHost(const ImageSpec& spec, const unsigned char* pixels, const Chann
                 std::vector<uint16_t> planes[4];
                 for (int c = 0; c < 4; ++c) {
                     planes[c].assign(n, 65535);
-                    if (from[c] >= 0) gather(spec, pixels, from[c], host, planes[c].data());
+                    if (from[c] >= 0) gather(imageSpec, pixels, from[c], host, planes[c].data());
                     for (uint16_t& v : planes[c]) v = fileToHost16(v);
                 }
                 interleave(planes, out);
@@ -91,7 +91,7 @@ void keyedToHost(const ImageSpec& spec, const unsigned char* pixels, const Chann
     std::vector<float> planes[4];
     for (int c = 0; c < 4; ++c) {
         planes[c].assign(n, 1.0f);
-        if (from[c] >= 0) gather(spec, pixels, from[c], TypeDesc::FLOAT, planes[c].data());
+        if (from[c] >= 0) gather(imageSpec, pixels, from[c], TypeDesc::FLOAT, planes[c].data());
     }
     if (associated && m.alpha >= 0)
         for (std::size_t i = 0; i < n; ++i) {
@@ -126,11 +126,11 @@ void keyedToHost(const ImageSpec& spec, const unsigned char* pixels, const Chann
     }
 }
 
-void hostToKeyed(const HostImage& img, const ChannelMap& m, bool associate, const ImageSpec& spec,
+void hostToKeyed(const HostImage& img, const ChannelMap& m, bool associate, const ImageSpec& imageSpec,
                  unsigned char* dst) {
     const std::size_t n = static_cast<std::size_t>(img.width) * img.height;
     const int to[4] = {m.alpha, m.red, m.green, m.blue};
-    auto channelType = [&](int c) { return spec.channelformat(to[c]); };
+    auto channelType = [&](int c) { return imageSpec.channelformat(to[c]); };
 
     // Integer host pixels into channels of their own width: exact integer
     // arithmetic (a float detour would misround some 16-bit codes).
@@ -145,7 +145,7 @@ void hostToKeyed(const HostImage& img, const ChannelMap& m, bool associate, cons
                 if (associate && c > 0) v = premultiply(v, src[4 * i]);
                 plane[i] = toFile(v);
             }
-            scatter(plane.data(), fileType, spec, to[c], dst);
+            scatter(plane.data(), fileType, imageSpec, to[c], dst);
         }
     };
     bool sameWidth = true;
@@ -183,7 +183,7 @@ void hostToKeyed(const HostImage& img, const ChannelMap& m, bool associate, cons
         for (std::size_t i = 0; i < n; ++i)
             for (int c = 1; c < 4; ++c) planes[c][i] *= planes[0][i];
     for (int c = 0; c < 4; ++c)
-        if (to[c] >= 0) scatter(planes[c].data(), TypeDesc::FLOAT, spec, to[c], dst);
+        if (to[c] >= 0) scatter(planes[c].data(), TypeDesc::FLOAT, imageSpec, to[c], dst);
 }
 
 }  // namespace kcli

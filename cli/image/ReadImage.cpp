@@ -80,10 +80,10 @@ std::string partName(const ImageSpec& imageSpec, int index) {
 
 // Every part's header, in order.
 std::vector<ImageSpec> partSpecs(const std::string& path, ImageInput& in) {
-    std::vector<ImageSpec> specs;
-    for (int p = 0; p < MAX_PARTS && in.seek_subimage(p, 0); ++p) specs.push_back(in.spec());
-    if (specs.empty()) throw Failure(EXIT_BAD_INPUT, path + ": holds no image");
-    return specs;
+    std::vector<ImageSpec> imageSpecs;
+    for (int p = 0; p < MAX_PARTS && in.seek_subimage(p, 0); ++p) imageSpecs.push_back(in.spec());
+    if (imageSpecs.empty()) throw Failure(EXIT_BAD_INPUT, path + ": holds no image");
+    return imageSpecs;
 }
 
 struct Choice {
@@ -91,43 +91,43 @@ struct Choice {
     ChannelMap channels;
 };
 
-Choice choosePart(const std::string& path, const std::vector<ImageSpec>& specs,
+Choice choosePart(const std::string& path, const std::vector<ImageSpec>& imageSpecs,
                   const ReadOptions& o) {
     Choice c;
     if (!o.part.empty()) {
         const bool index = std::all_of(o.part.begin(), o.part.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
         c.part = -1;
-        for (int p = 0; p < static_cast<int>(specs.size()); ++p)
+        for (int p = 0; p < static_cast<int>(imageSpecs.size()); ++p)
             if (index ? o.part.size() < 4 && std::stoi(o.part) == p
-                      : specs[p].get_string_attribute("oiio:subimagename") == o.part)
+                      : imageSpecs[p].get_string_attribute("oiio:subimagename") == o.part)
                 c.part = p;
         if (c.part < 0) {
             std::string names;
-            for (int p = 0; p < static_cast<int>(specs.size()); ++p)
-                names += (p ? ", " : "") + std::to_string(p) + " " + partName(specs[p], p);
+            for (int p = 0; p < static_cast<int>(imageSpecs.size()); ++p)
+                names += (p ? ", " : "") + std::to_string(p) + " " + partName(imageSpecs[p], p);
             throw Failure(EXIT_BAD_INPUT, "--part: " + path + " has no part '" + o.part +
                                               "' (its parts: " + names + ")");
         }
-        if (specs[c.part].deep)
-            throw Failure(EXIT_BAD_INPUT, "--part: " + path + ": part " + partName(specs[c.part], c.part) +
+        if (imageSpecs[c.part].deep)
+            throw Failure(EXIT_BAD_INPUT, "--part: " + path + ": part " + partName(imageSpecs[c.part], c.part) +
                                               " is deep; deep images are not supported");
-        checkSpec(path, specs[c.part]);
-        c.channels = mapChannels(path, specs[c.part], o.layer);
+        checkSpec(path, imageSpecs[c.part]);
+        c.channels = mapChannels(path, imageSpecs[c.part], o.layer);
         return c;
     }
     // The first part with colour (with the layer, when one is asked for).
-    for (int p = 0; p < static_cast<int>(specs.size()); ++p) {
-        if (specs[p].deep) continue;
-        checkSpec(path, specs[p]);
+    for (int p = 0; p < static_cast<int>(imageSpecs.size()); ++p) {
+        if (imageSpecs[p].deep) continue;
+        checkSpec(path, imageSpecs[p]);
         try {
-            c.channels = mapChannels(path, specs[p], o.layer);
+            c.channels = mapChannels(path, imageSpecs[p], o.layer);
             c.part = p;
             return c;
         } catch (const Failure&) {
-            if (p + 1 == static_cast<int>(specs.size()) || specs.size() == 1) throw;
+            if (p + 1 == static_cast<int>(imageSpecs.size()) || imageSpecs.size() == 1) throw;
         }
     }
-    if (specs.front().deep) throw Failure(EXIT_BAD_INPUT, path + ": deep images are not supported");
+    if (imageSpecs.front().deep) throw Failure(EXIT_BAD_INPUT, path + ": deep images are not supported");
     throw Failure(EXIT_BAD_INPUT, path + ": no part holds R, G and B");
 }
 
@@ -156,9 +156,9 @@ std::vector<unsigned char> readPart(const std::string& path, ImageInput& in, int
 
 FileInfo probeImage(const std::string& path, const ReadOptions& options) {
     auto in = openInput(path);
-    const std::vector<ImageSpec> specs = partSpecs(path, *in);
-    const Choice c = choosePart(path, specs, options);
-    const ImageSpec& imageSpec = specs[c.part];
+    const std::vector<ImageSpec> imageSpecs = partSpecs(path, *in);
+    const Choice c = choosePart(path, imageSpecs, options);
+    const ImageSpec& imageSpec = imageSpecs[c.part];
     FileInfo info;
     info.width = imageSpec.width;
     info.height = imageSpec.height;
@@ -170,16 +170,16 @@ FileInfo probeImage(const std::string& path, const ReadOptions& options) {
 HostImage readImage(const std::string& path, std::optional<Depth> depth, Depth* fileDepth,
                     const ReadOptions& options) {
     auto in = openInput(path);
-    const std::vector<ImageSpec> specs = partSpecs(path, *in);
-    const Choice c = choosePart(path, specs, options);
+    const std::vector<ImageSpec> imageSpecs = partSpecs(path, *in);
+    const Choice c = choosePart(path, imageSpecs, options);
 
     auto source = std::make_shared<SourceFile>();
     source->path = path;
     source->format = in->format_name();
     source->keyed = c.part;
     source->channels = c.channels;
-    for (int p = 0; p < static_cast<int>(specs.size()); ++p) {
-        const ImageSpec& imageSpec = specs[p];
+    for (int p = 0; p < static_cast<int>(imageSpecs.size()); ++p) {
+        const ImageSpec& imageSpec = imageSpecs[p];
         if (p != c.part) {
             if (imageSpec.deep) {
                 source->unread.push_back("deep part " + partName(imageSpec, p));
@@ -190,26 +190,26 @@ HostImage readImage(const std::string& path, std::optional<Depth> depth, Depth* 
         if (in->seek_subimage(p, 1))
             source->unread.push_back("the mip levels of part " + partName(imageSpec, p));
         FilePart part;
-        part.spec = imageSpec;
+        part.imageSpec = imageSpec;
         part.pixels = readPart(path, *in, p);
         if (p == c.part) source->keyed = static_cast<int>(source->parts.size());
         source->parts.push_back(std::move(part));
     }
     FilePart& keyed = source->parts[source->keyed];
-    source->associated = isAssociated(source->format, keyed.spec, c.channels);
+    source->associated = isAssociated(source->format, keyed.imageSpec, c.channels);
 
     HostImage img;
-    img.width = keyed.spec.width;
-    img.height = keyed.spec.height;
-    const Depth own = depthOf(keyed.spec.channelformat(c.channels.red));
+    img.width = keyed.imageSpec.width;
+    img.height = keyed.imageSpec.height;
+    const Depth own = depthOf(keyed.imageSpec.channelformat(c.channels.red));
     img.depth = depth ? *depth : own;
     if (fileDepth) *fileDepth = own;
     img.pixels.resize(img.rowBytes() * static_cast<std::size_t>(img.height));
-    keyedToHost(keyed.spec, keyed.pixels.data(), c.channels, source->associated, img);
+    keyedToHost(keyed.imageSpec, keyed.pixels.data(), c.channels, source->associated, img);
     // Without channels beyond the keyed ones there is nothing to carry but
     // the header; the frame's memory is better spent on frames in flight.
     bool extra = false;
-    for (int ch = 0; ch < keyed.spec.nchannels; ++ch) extra = extra || !c.channels.isKeyed(ch);
+    for (int ch = 0; ch < keyed.imageSpec.nchannels; ++ch) extra = extra || !c.channels.isKeyed(ch);
     if (!extra) std::vector<unsigned char>().swap(keyed.pixels);
     in->close();
     img.source = std::move(source);

@@ -14,7 +14,7 @@
 namespace kcli {
 
 struct FilePart {
-    OIIO::ImageSpec spec;               // as read: windows, channels and their types, metadata
+    OIIO::ImageSpec imageSpec;               // as read: windows, channels and their types, metadata
     std::vector<unsigned char> pixels;  // every channel in its own type, interleaved
 };
 

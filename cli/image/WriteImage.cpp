@@ -34,8 +34,8 @@ std::string joined(const std::vector<std::string>& items) {
     return text;
 }
 
-std::string partLabel(const ImageSpec& spec, int index) {
-    const std::string name = spec.get_string_attribute("oiio:subimagename");
+std::string partLabel(const ImageSpec& imageSpec, int index) {
+    const std::string name = imageSpec.get_string_attribute("oiio:subimagename");
     return name.empty() ? "#" + std::to_string(index) : name;
 }
 
@@ -60,7 +60,7 @@ void copyChannel(const ImageSpec& from, const unsigned char* src, int fc, const 
 }
 
 struct Planned {
-    ImageSpec spec;
+    ImageSpec imageSpec;
     std::vector<unsigned char> pixels;
 };
 
@@ -90,12 +90,12 @@ private:
         warnings_.push_back({kind, path_ + ": " + detail});
     }
 
-    void setCompression(ImageSpec& spec, const std::string& fromFormat) {
+    void setCompression(ImageSpec& imageSpec, const std::string& fromFormat) {
         if (o_.compression) {
-            spec.erase_attribute("openexr:dwaCompressionLevel");
-            spec.attribute("compression", o_.compression->text());
+            imageSpec.erase_attribute("openexr:dwaCompressionLevel");
+            imageSpec.attribute("compression", o_.compression->text());
         } else if (fromFormat != format_) {
-            spec.erase_attribute("compression");
+            imageSpec.erase_attribute("compression");
         }
         // Same format: the input's codec and level stay as they were read.
     }
@@ -117,94 +117,94 @@ private:
         if (keepChannels) {
             const FilePart& part = src->parts[src->keyed];
             m = src->channels;
-            ImageSpec& spec = p.spec;
-            spec = part.spec;
-            spec.extra_attribs.clear();
-            std::vector<TypeDesc> formats(spec.nchannels);
-            for (int c = 0; c < spec.nchannels; ++c)
-                formats[c] = m.isKeyed(c) ? type : part.spec.channelformat(c);
+            ImageSpec& imageSpec = p.imageSpec;
+            imageSpec = part.imageSpec;
+            imageSpec.extra_attribs.clear();
+            std::vector<TypeDesc> formats(imageSpec.nchannels);
+            for (int c = 0; c < imageSpec.nchannels; ++c)
+                formats[c] = m.isKeyed(c) ? type : part.imageSpec.channelformat(c);
             if (alpha && m.alpha < 0) {
-                spec.channelnames.push_back(m.alphaName());
+                imageSpec.channelnames.push_back(m.alphaName());
                 formats.push_back(type);
-                m.alpha = spec.nchannels++;
+                m.alpha = imageSpec.nchannels++;
             }
-            spec.alpha_channel = m.alpha;
-            spec.channelformats = formats;
-            spec.format = type;
+            imageSpec.alpha_channel = m.alpha;
+            imageSpec.channelformats = formats;
+            imageSpec.format = type;
             if (std::all_of(formats.begin(), formats.end(), [&](TypeDesc t) { return t == type; }))
-                spec.channelformats.clear();
+                imageSpec.channelformats.clear();
         } else {
             const int nch = alpha ? 4 : 3;
-            p.spec = ImageSpec(img_.width, img_.height, nch, type);
-            p.spec.channelnames = alpha ? std::vector<std::string>{"R", "G", "B", "A"}
+            p.imageSpec = ImageSpec(img_.width, img_.height, nch, type);
+            p.imageSpec.channelnames = alpha ? std::vector<std::string>{"R", "G", "B", "A"}
                                         : std::vector<std::string>{"R", "G", "B"};
-            p.spec.alpha_channel = alpha ? 3 : -1;
+            p.imageSpec.alpha_channel = alpha ? 3 : -1;
             m = {0, 1, 2, alpha ? 3 : -1, ""};
-            if (src) keepWindows(src->parts[src->keyed].spec, p.spec);
+            if (src) keepWindows(src->parts[src->keyed].imageSpec, p.imageSpec);
             if (src) dropChannels(*src);
         }
         if (src) {
             const FilePart& part = src->parts[src->keyed];
             std::vector<std::string> notCarried;
-            carryAttributes(part.spec, src->format, format_, p.spec, notCarried);
+            carryAttributes(part.imageSpec, src->format, format_, p.imageSpec, notCarried);
             if (!notCarried.empty())
                 warn("attrs:" + joined(notCarried), "the " + format_ + " format holds no " +
                                                         joined(notCarried) + " of " + src->path +
                                                         "; dropped");
-            setCompression(p.spec, src->format);
+            setCompression(p.imageSpec, src->format);
             if (src->format == format_ && !o_.compression) {
-                const std::string c = part.spec.get_string_attribute("compression");
-                if (!c.empty()) p.spec.attribute("compression", c);
+                const std::string c = part.imageSpec.get_string_attribute("compression");
+                if (!c.empty()) p.imageSpec.attribute("compression", c);
                 // DWA's level is an attribute of its own; the writer takes
                 // it as part of the codec's name.
-                const float dwa = part.spec.get_float_attribute("openexr:dwaCompressionLevel", 0.0f);
+                const float dwa = part.imageSpec.get_float_attribute("openexr:dwaCompressionLevel", 0.0f);
                 if (dwa > 0 && c.rfind("dwa", 0) == 0 && c.find(':') == std::string::npos)
-                    p.spec.attribute("compression", c + ":" + std::to_string(static_cast<int>(dwa + 0.5f)));
+                    p.imageSpec.attribute("compression", c + ":" + std::to_string(static_cast<int>(dwa + 0.5f)));
             }
         } else if (o_.compression) {
-            p.spec.attribute("compression", o_.compression->text());
+            p.imageSpec.attribute("compression", o_.compression->text());
         }
-        if (bits > 0) p.spec.attribute("oiio:BitsPerSample", bits);
-        else p.spec.erase_attribute("oiio:BitsPerSample");
-        if (!o_.software.empty()) p.spec.attribute("Software", o_.software);
+        if (bits > 0) p.imageSpec.attribute("oiio:BitsPerSample", bits);
+        else p.imageSpec.erase_attribute("oiio:BitsPerSample");
+        if (!o_.software.empty()) p.imageSpec.attribute("Software", o_.software);
         // Marks a TIFF as straight or premultiplied; the other writers take
         // colour as it is given when this is set.
-        if (format_ == "openexr") p.spec.erase_attribute("oiio:UnassociatedAlpha");
-        else p.spec.attribute("oiio:UnassociatedAlpha", associate_ ? 0 : 1);
+        if (format_ == "openexr") p.imageSpec.erase_attribute("oiio:UnassociatedAlpha");
+        else p.imageSpec.attribute("oiio:UnassociatedAlpha", associate_ ? 0 : 1);
 
-        p.pixels.assign(p.spec.image_bytes(true), 0);
+        p.pixels.assign(p.imageSpec.image_bytes(true), 0);
         if (keepChannels) {
             const FilePart& part = src->parts[src->keyed];
-            for (int c = 0; c < part.spec.nchannels; ++c)
+            for (int c = 0; c < part.imageSpec.nchannels; ++c)
                 if (!src->channels.isKeyed(c))
-                    copyChannel(part.spec, part.pixels.data(), c, p.spec, p.pixels.data(), c);
+                    copyChannel(part.imageSpec, part.pixels.data(), c, p.imageSpec, p.pixels.data(), c);
         }
-        hostToKeyed(img_, m, associate_ && m.alpha >= 0, p.spec, p.pixels.data());
-        intended_.push_back(p.spec);
+        hostToKeyed(img_, m, associate_ && m.alpha >= 0, p.imageSpec, p.pixels.data());
+        intended_.push_back(p.imageSpec);
         keyedIndex_ = 0;
         parts_.push_back(std::move(p));
     }
 
-    void keepWindows(const ImageSpec& in, ImageSpec& spec) {
+    void keepWindows(const ImageSpec& in, ImageSpec& imageSpec) {
         const bool offset = in.x != 0 || in.y != 0;
         const bool display = in.full_width != in.width || in.full_height != in.height ||
                              in.full_x != in.x || in.full_y != in.y;
         if (!offset && !display) return;
         const bool origin = out_->supports("origin"), full = out_->supports("displaywindow");
         if (origin) {
-            spec.x = in.x;
-            spec.y = in.y;
+            imageSpec.x = in.x;
+            imageSpec.y = in.y;
         }
         if (full) {
-            spec.full_x = in.full_x;
-            spec.full_y = in.full_y;
-            spec.full_width = in.full_width;
-            spec.full_height = in.full_height;
+            imageSpec.full_x = in.full_x;
+            imageSpec.full_y = in.full_y;
+            imageSpec.full_width = in.full_width;
+            imageSpec.full_height = in.full_height;
         } else {
-            spec.full_x = spec.x;
-            spec.full_y = spec.y;
-            spec.full_width = spec.width;
-            spec.full_height = spec.height;
+            imageSpec.full_x = imageSpec.x;
+            imageSpec.full_y = imageSpec.y;
+            imageSpec.full_width = imageSpec.width;
+            imageSpec.full_height = imageSpec.height;
         }
         if ((offset && !origin) || (display && !full))
             warn("window", std::string("the ") + format_ + " format holds no " +
@@ -216,8 +216,8 @@ private:
     void dropChannels(const SourceFile& src) {
         const FilePart& part = src.parts[src.keyed];
         std::vector<std::string> dropped;
-        for (int c = 0; c < part.spec.nchannels; ++c)
-            if (!src.channels.isKeyed(c)) dropped.push_back(part.spec.channelnames[c]);
+        for (int c = 0; c < part.imageSpec.nchannels; ++c)
+            if (!src.channels.isKeyed(c)) dropped.push_back(part.imageSpec.channelnames[c]);
         if (!dropped.empty())
             warn("channels:" + joined(dropped), "the " + format_ + " format holds only the keyed " +
                                                     "colour and alpha; channels " + joined(dropped) +
@@ -231,7 +231,7 @@ private:
         const SourceFile& src = *img_.source;
         std::vector<std::string> names;
         for (int i = 0; i < static_cast<int>(src.parts.size()); ++i)
-            if (i != src.keyed) names.push_back(partLabel(src.parts[i].spec, i));
+            if (i != src.keyed) names.push_back(partLabel(src.parts[i].imageSpec, i));
         if (!out_->supports("multiimage") || format_ != "openexr") {
             warn("parts:" + joined(names), "the " + format_ + " format holds one part; parts " +
                                                joined(names) + " of " + src.path + " are dropped");
@@ -245,26 +245,26 @@ private:
                 continue;
             }
             Planned p;
-            p.spec = src.parts[i].spec;
-            p.spec.extra_attribs.clear();
+            p.imageSpec = src.parts[i].imageSpec;
+            p.imageSpec.extra_attribs.clear();
             std::vector<std::string> notCarried;
-            carryAttributes(src.parts[i].spec, src.format, format_, p.spec, notCarried);
-            setCompression(p.spec, src.format);
+            carryAttributes(src.parts[i].imageSpec, src.format, format_, p.imageSpec, notCarried);
+            setCompression(p.imageSpec, src.format);
             if (src.format == format_ && !o_.compression) {
-                const std::string c = src.parts[i].spec.get_string_attribute("compression");
-                if (!c.empty()) p.spec.attribute("compression", c);
+                const std::string c = src.parts[i].imageSpec.get_string_attribute("compression");
+                if (!c.empty()) p.imageSpec.attribute("compression", c);
             }
             p.pixels = src.parts[i].pixels;
             all.push_back(std::move(p));
         }
         // Parts keep their names (OpenImageIO would number them).
         for (int i = 0; i < static_cast<int>(all.size()); ++i) {
-            const std::string name = src.parts[i].spec.get_string_attribute("oiio:subimagename");
-            if (!name.empty()) all[i].spec.attribute("oiio:subimagename", name);
+            const std::string name = src.parts[i].imageSpec.get_string_attribute("oiio:subimagename");
+            if (!name.empty()) all[i].imageSpec.attribute("oiio:subimagename", name);
         }
         parts_ = std::move(all);
         intended_.clear();
-        for (const Planned& p : parts_) intended_.push_back(p.spec);
+        for (const Planned& p : parts_) intended_.push_back(p.imageSpec);
     }
 
     // PNG goes through its own encoder, several times faster than the image
@@ -273,7 +273,7 @@ private:
     // origin, with attributes that are text. Its text chunks, else none.
     std::optional<std::vector<PngText>> ownPngText() const {
         if (format_ != "png" || parts_.size() != 1 || associate_) return std::nullopt;
-        const ImageSpec& s = parts_.front().spec;
+        const ImageSpec& s = parts_.front().imageSpec;
         const TypeDesc own = img_.depth == Depth::U8 ? TypeDesc::UINT8 : TypeDesc::UINT16;
         if (s.nchannels != 4 || s.format != own || s.x != 0 || s.y != 0 || s.full_x != 0 ||
             s.full_y != 0 || s.full_width != s.width || s.full_height != s.height)
@@ -322,13 +322,13 @@ private:
             throw Failure(EXIT_IO, path_ + ": cannot be written: " + what + " (" + msg + ")");
         };
         std::vector<ImageSpec> specs;
-        for (const Planned& p : parts_) specs.push_back(p.spec);
+        for (const Planned& p : parts_) specs.push_back(p.imageSpec);
         const bool multi = parts_.size() > 1;
         if (multi ? !out_->open(temp.path(), static_cast<int>(specs.size()), specs.data())
                   : !out_->open(temp.path(), specs.front()))
             fail("open failed");
         for (std::size_t i = 0; i < parts_.size(); ++i) {
-            if (i > 0 && !out_->open(temp.path(), parts_[i].spec, ImageOutput::AppendSubimage))
+            if (i > 0 && !out_->open(temp.path(), parts_[i].imageSpec, ImageOutput::AppendSubimage))
                 fail("open failed");
             if (static_cast<int>(i) == keyedIndex_) {
                 const TypeDesc stored = out_->spec().format;
