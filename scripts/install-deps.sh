@@ -16,6 +16,7 @@ packages=(
   libdeflate-dev
   nlohmann-json3-dev
   libcpp-httplib-dev chromium chromium-driver python3-selenium
+  time bc
 )
 
 missing=()
