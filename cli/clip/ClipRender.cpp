@@ -21,7 +21,6 @@ extern "C" {
 #include "cli/ExitCodes.h"
 #include "cli/Keyer.h"
 #include "cli/Progress.h"
-#include "cli/RenderEquivalent.h"
 #include "cli/Sequence.h"
 #include "cli/clip/ClipProbe.h"
 #include "cli/clip/ClipReader.h"
@@ -133,7 +132,7 @@ int runClipRender(const RenderOptions& o) {
     } else {
         images = imageFrames(o);
         frames = images->frames;
-        info = probeImage(images->pattern.path(frames.front()), o.read);
+        info = probeImage(images->pattern.path(frames.front()));
         if (!o.fps.empty()) rate = parseFrameRate(o.fps);
     }
     const Depth depth = o.depth ? *o.depth : info.depth;
@@ -166,8 +165,6 @@ int runClipRender(const RenderOptions& o) {
         },
         o.quiet);
     keyer.setControls(controls);
-    WriteOptions imageWrite = o.write;
-    imageWrite.software = softwareAttribute(o, controls);
 
     std::unique_ptr<ClipWriter> writer;
     if (clipOut) {
@@ -194,7 +191,7 @@ int runClipRender(const RenderOptions& o) {
     if (clip) clip->onWarning(note);
     if (writer) writer->onWarning(note);
     auto read = [&](int f) {
-        HostImage image = clip ? clip->read(f, depth) : readImage(images->pattern.path(f), depth, nullptr, o.read);
+        HostImage image = clip ? clip->read(f, depth) : readImage(images->pattern.path(f), depth);
         if (image.width != info.width || image.height != info.height)
             throw Failure(EXIT_BAD_INPUT, images->pattern.path(f) + ": " +
                                               std::to_string(image.width) + "x" +
@@ -209,7 +206,7 @@ int runClipRender(const RenderOptions& o) {
             writer->write(f, keyed);
         } else {
             std::string warning;
-            writeImage(out.path(f), keyed, imageWrite, &warning);
+            writeImage(out.path(f), keyed, o.write, &warning);
             if (!warning.empty()) note(warning);
         }
     };

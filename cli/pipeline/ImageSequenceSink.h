@@ -3,8 +3,7 @@
 // that exists is always whole and a run can resume from it.
 #pragma once
 
-#include <mutex>
-#include <set>
+#include <atomic>
 #include <string>
 #include <utility>
 
@@ -30,8 +29,7 @@ public:
 private:
     FramePattern pattern_;
     WriteOptions options_;
-    std::mutex warnedLock_;
-    std::set<std::string> warned_;  // kinds of FileWarning already said
+    std::atomic<bool> warnedDepth_{false};
 };
 
 }  // namespace kcli
