@@ -54,22 +54,22 @@ Controls parseSettings(const std::string& text, const std::string& origin) {
     if (!doc.is_object()) bad(origin, "is not a JSON object of settings");
     Controls c;
     for (const auto& [name, value] : doc.items()) {
-        if (name == "key") {
-            if (!value.is_string()) bad(origin, "\"key\" must be a string such as \"#178e2f\"");
+        // The two settings written as text, parsed by the flags' own parsers.
+        const auto text = [&](const char* example, auto parse, auto& into) {
+            if (!value.is_string())
+                bad(origin, "\"" + name + "\" must be a string such as \"" + example + "\"");
             try {
-                c.key = parseKeyColor(value.get<std::string>());
+                into = parse(value.get<std::string>());
             } catch (const Failure& f) {
-                bad(origin, "\"key\": " + withoutFlag(f.what()));
+                bad(origin, "\"" + name + "\": " + withoutFlag(f.what()));
             }
+        };
+        if (name == "key") {
+            text("#178e2f", parseKeyColor, c.key);
             continue;
         }
         if (name == "view") {
-            if (!value.is_string()) bad(origin, "\"view\" must be a string such as \"final\"");
-            try {
-                c.view = parseView(value.get<std::string>());
-            } catch (const Failure& f) {
-                bad(origin, "\"view\": " + withoutFlag(f.what()));
-            }
+            text("final", parseView, c.view);
             continue;
         }
         const Slider* slider = nullptr;
