@@ -53,7 +53,10 @@ Controls parseSettings(const std::string& text, const std::string& origin) {
     }
     if (!doc.is_object()) bad(origin, "is not a JSON object of settings");
     Controls c;
-    for (const auto& [name, value] : doc.items()) {
+    for (const auto& item : doc.items()) {
+        // Plain references: a lambda may not capture structured bindings before C++20.
+        const std::string& name = item.key();
+        const json& value = item.value();
         // The two settings written as text, parsed by the flags' own parsers.
         const auto text = [&](const char* example, auto parse, auto& into) {
             if (!value.is_string())
