@@ -14,6 +14,7 @@
 #include "cli/ExitCodes.h"
 #include "cli/Keyer.h"
 #include "cli/Progress.h"
+#include "cli/RenderEquivalent.h"
 #include "cli/Sequence.h"
 #include "cli/clip/ClipRender.h"
 #include "cli/pipeline/ImageSequenceSink.h"
@@ -122,8 +123,10 @@ int runRender(const RenderOptions& o) {
     const int view = o.controls.view;
     checkOutputPath(out.path(frames.front()), !isMatteView(view) && !o.over, o.write);
 
-    ImageSequenceSource source(in, frames, o.depth.has_value());
-    ImageSequenceSink sink(out, o.write);
+    ImageSequenceSource source(in, frames, o.depth.has_value(), o.read);
+    // The outputs already there; the sink that writes comes once the key is
+    // known, as every file names it.
+    const ImageSequenceSink existingOutputs(out);
     const FileInfo first = source.info();
     const Depth depth = o.depth ? *o.depth : first.depth;
 
@@ -131,7 +134,7 @@ int runRender(const RenderOptions& o) {
     // the depth of a resumed run as it did of the first run.
     std::vector<int> todo;
     for (int f : frames)
-        if (!o.skipExisting || !sink.hasFrame(f)) todo.push_back(f);
+        if (!o.skipExisting || !existingOutputs.hasFrame(f)) todo.push_back(f);
     const std::size_t existing = frames.size() - todo.size();
     if (todo.empty()) {
         if (!o.quiet)
@@ -145,6 +148,19 @@ int runRender(const RenderOptions& o) {
     controls.key = resolveKey(
         o.key, frames.front(), [&](int f) { return source.name(f); },
         [&](int f) { return source.read(f, depth); }, o.quiet);
+    WriteOptions write = o.write;
+    write.software = softwareAttribute(o, controls);
+    ImageSequenceSink sink(out, write);
+
+    // The source view promises the input back, and a 16-bit file is the one
+    // case where the host's own format cannot keep that promise exactly.
+    if (view == kestrelumen::VIEW_SOURCE && depth == Depth::U16 && first.depth == Depth::U16 &&
+        !o.quiet)
+        std::fprintf(stderr,
+                     "kestrelumen: note: %s: the host's 16-bit pixels have 32769 codes (0..32768), "
+                     "so a 16-bit file's lowest bit does not survive, even in the source view "
+                     "(file values come back within 1); --depth 32 keeps every value\n",
+                     source.name(frames.front()).c_str());
 
     const RunPlan plan = planRun(o.threads, o.framesInFlight, todo.size());
     Keyer keyer(o.plugin.empty() ? defaultPluginPath() : o.plugin, plan.hostThreads,

@@ -41,6 +41,7 @@ int run(int argc, char** argv) {
     RenderOptions ro;
     ControlFlags rf;
     std::string depth, over, compression;
+    bool straight = false, premultiply = false;
     CLI::App* render = app.add_subcommand(
         "render",
         "Key IN and write OUT. IN may be a numbered sequence such as shot.####.exr or "
@@ -58,7 +59,19 @@ int run(int argc, char** argv) {
     render->add_option("--compression", compression,
                        "Output codec, METHOD or METHOD:LEVEL: EXR none, rle, zips, zip, piz, "
                        "pxr24, b44, b44a, dwaa, dwab (dwaa:45); TIFF none, lzw, zip, packbits; "
-                       "PNG zip:0..9 or none; DPX none");
+                       "PNG zip:0..9 or none; DPX none (default: the input's own for an "
+                       "output of its format, else the format's)");
+    render->add_option("--layer", ro.read.layer,
+                       "Key this layer's R, G, B, A (e.g. beauty for beauty.R); default the "
+                       "unnamed layer, else the only one with colour");
+    render->add_option("--part", ro.read.part,
+                       "Key this part of a multi-part EXR, by name or index; the others are "
+                       "copied (default: the first with colour)");
+    CLI::Option* straightFlag = render->add_flag(
+        "--straight", straight, "Write TIFF colour straight (unassociated), the default for TIFF");
+    render->add_flag("--premultiply", premultiply,
+                     "Write TIFF colour premultiplied by alpha (EXR always is, PNG never)")
+        ->excludes(straightFlag);
     render->add_option("--frames", ro.frames,
                        "Frames of a sequence or clip (a clip's are numbered from 1): FIRST-LAST, "
                        "N, or a comma list; default every frame (of a sequence, from the first "
@@ -137,6 +150,9 @@ int run(int argc, char** argv) {
     if (!over.empty()) ro.over = parseBackground(over);
     if (!depth.empty()) ro.depth = parseDepthFlag(depth);
     if (!compression.empty()) ro.write.compression = parseCompression(compression);
+    if (straight) ro.write.alpha = AlphaStorage::Straight;
+    if (premultiply) ro.write.alpha = AlphaStorage::Premultiplied;
+    ro.write.depth = ro.depth;
     if (ro.threads < 0 || ro.threads > 1024)
         throw Failure(EXIT_BAD_INPUT, "--threads: " + std::to_string(ro.threads) +
                                           " is outside 1..1024 (0 or no flag: all cores)");

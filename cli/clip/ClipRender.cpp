@@ -21,6 +21,7 @@ extern "C" {
 #include "cli/ExitCodes.h"
 #include "cli/Keyer.h"
 #include "cli/Progress.h"
+#include "cli/RenderEquivalent.h"
 #include "cli/Sequence.h"
 #include "cli/clip/ClipProbe.h"
 #include "cli/clip/ClipReader.h"
@@ -132,7 +133,7 @@ int runClipRender(const RenderOptions& o) {
     } else {
         images = imageFrames(o);
         frames = images->frames;
-        info = probeImage(images->pattern.path(frames.front()));
+        info = probeImage(images->pattern.path(frames.front()), o.read);
         if (!o.fps.empty()) rate = parseFrameRate(o.fps);
     }
     const Depth depth = o.depth ? *o.depth : info.depth;
@@ -165,6 +166,8 @@ int runClipRender(const RenderOptions& o) {
         },
         o.quiet);
     keyer.setControls(controls);
+    WriteOptions imageWrite = o.write;
+    imageWrite.software = softwareAttribute(o, controls);
 
     std::unique_ptr<ClipWriter> writer;
     if (clipOut) {
@@ -191,7 +194,7 @@ int runClipRender(const RenderOptions& o) {
     if (clip) clip->onWarning(note);
     if (writer) writer->onWarning(note);
     auto read = [&](int f) {
-        HostImage image = clip ? clip->read(f, depth) : readImage(images->pattern.path(f), depth);
+        HostImage image = clip ? clip->read(f, depth) : readImage(images->pattern.path(f), depth, nullptr, o.read);
         if (image.width != info.width || image.height != info.height)
             throw Failure(EXIT_BAD_INPUT, images->pattern.path(f) + ": " +
                                               std::to_string(image.width) + "x" +
@@ -206,7 +209,7 @@ int runClipRender(const RenderOptions& o) {
             writer->write(f, keyed);
         } else {
             std::string warning;
-            writeImage(out.path(f), keyed, o.write, &warning);
+            writeImage(out.path(f), keyed, imageWrite, &warning);
             if (!warning.empty()) note(warning);
         }
     };

@@ -3,11 +3,14 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "refhost/Depth.h"
 
 namespace kcli {
+
+struct SourceFile;
 
 // The reference host's depths, so that an image reaches the plug-in as it is.
 using Depth = refhost::Depth;
@@ -19,6 +22,9 @@ struct HostImage {
     int height = 0;
     Depth depth = Depth::U8;
     std::vector<unsigned char> pixels;  // rows packed, width * pixelBytes(depth) each
+    // The file the frame was read from, for the write to keep what the
+    // plug-in does not see; null for frames that come from no image file.
+    std::shared_ptr<const SourceFile> source;
 
     std::size_t rowBytes() const { return static_cast<std::size_t>(width) * pixelBytes(depth); }
     unsigned char* row(int y) { return pixels.data() + rowBytes() * static_cast<std::size_t>(y); }

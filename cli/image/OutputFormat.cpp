@@ -6,6 +6,8 @@
 #include <system_error>
 
 #include "cli/ExitCodes.h"
+#include "cli/image/PixelTypes.h"
+#include "cli/image/SourceFile.h"
 
 namespace fs = std::filesystem;
 
@@ -87,6 +89,7 @@ void checkOutputPath(const std::string& path, bool needsAlpha, const WriteOption
                               "--view alpha or --view spill");
     }
     if (options.compression) checkCompression(path, format, *options.compression);
+    writesAssociated(path, format, options.alpha);
 }
 
 OIIO::TypeDesc storedType(const std::string& format, OIIO::TypeDesc type) {
@@ -95,6 +98,64 @@ OIIO::TypeDesc storedType(const std::string& format, OIIO::TypeDesc type) {
     if (format == "openexr") return OIIO::TypeDesc::FLOAT;
     if (format == "png" && type == OIIO::TypeDesc::FLOAT) return OIIO::TypeDesc::UINT16;
     return type;
+}
+
+}  // namespace kcli
+
+namespace kcli {
+
+OIIO::TypeDesc keyedType(const std::string& format, const SourceFile* source, Depth renderDepth,
+                         std::optional<Depth> chosen, int& bits) {
+    using OIIO::TypeDesc;
+    bits = 0;
+    const bool exr = format == "openexr";
+    if (chosen) {
+        // EXR's half holds 8-bit codes and 16-bit renders to about 1/2048,
+        // the precision its readers expect of half; 32 asks for float.
+        if (exr) return *chosen == Depth::F32 ? TypeDesc::FLOAT : TypeDesc::HALF;
+        return storedType(format, typeOf(*chosen));
+    }
+    if (!source) return storedType(format, typeOf(renderDepth));
+    const FilePart& part = source->parts[source->keyed];
+    const TypeDesc in = part.imageSpec.channelformat(source->channels.red);
+    // A frame rendered at another depth than its own (a sequence's frame of
+    // another depth than its first) is written like the rest.
+    if (depthOf(in) != renderDepth) return keyedType(format, nullptr, renderDepth, renderDepth, bits);
+    const int inBits = part.imageSpec.get_int_attribute("oiio:BitsPerSample", 0);
+    const bool narrow = inBits > 0 && inBits < static_cast<int>(in.size() * 8);
+    if (format == source->format) {
+        if (narrow) bits = inBits;
+        return in;
+    }
+    if (exr) {
+        if (in == TypeDesc::HALF || in == TypeDesc::FLOAT) return in;
+        // 8- and 10-bit codes survive half; 16-bit ones would be rounded.
+        if (in == TypeDesc::UINT8 || (narrow && inBits <= 10)) return TypeDesc::HALF;
+        return TypeDesc::FLOAT;
+    }
+    if (in == TypeDesc::UINT8 || in == TypeDesc::UINT16) return storedType(format, in);
+    // OpenImageIO writes no half TIFF; float holds every half.
+    if (format == "tiff" && (in == TypeDesc::HALF || in == TypeDesc::FLOAT)) return TypeDesc::FLOAT;
+    if (format == "dpx" && in == TypeDesc::HALF) return TypeDesc::FLOAT;
+    return storedType(format, in == TypeDesc::HALF ? TypeDesc::FLOAT : in);
+}
+
+bool writesAssociated(const std::string& path, const std::string& format, AlphaStorage storage) {
+    // EXR defines colour as premultiplied and PNG as straight; TIFF says
+    // which it holds. Elsewhere straight, as the pixels were always written.
+    if (format == "openexr") {
+        if (storage == AlphaStorage::Straight)
+            throw Failure(EXIT_BAD_INPUT, "--straight: " + path +
+                                              ": EXR colour is premultiplied by alpha by "
+                                              "definition; write .tif for straight colour");
+        return true;
+    }
+    if (format == "tiff") return storage == AlphaStorage::Premultiplied;
+    if (storage == AlphaStorage::Premultiplied)
+        throw Failure(EXIT_BAD_INPUT, "--premultiply: " + path + ": the " + format +
+                                          " format stores straight colour; write .exr or .tif "
+                                          "for premultiplied colour");
+    return false;
 }
 
 }  // namespace kcli

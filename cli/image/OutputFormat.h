@@ -4,6 +4,7 @@
 
 #include <OpenImageIO/typedesc.h>
 
+#include <optional>
 #include <string>
 
 #include "cli/image/WriteOptions.h"
@@ -27,5 +28,18 @@ void checkCompression(const std::string& path, const std::string& format,
 // The pixel type a file of `format` stores for pixels of `type`: the type
 // itself where the format offers it, else the nearest that keeps the most.
 OIIO::TypeDesc storedType(const std::string& format, OIIO::TypeDesc type);
+
+struct SourceFile;
+
+// The type of the keyed channels in an output of `format`: chosen by
+// --depth when given, else the input's where the format holds it (same
+// format: its bits per sample too, returned in `bits`, 0 for the type's
+// own), else the nearest that keeps the most.
+OIIO::TypeDesc keyedType(const std::string& format, const SourceFile* source, Depth renderDepth,
+                         std::optional<Depth> chosen, int& bits);
+
+// Whether colour is written premultiplied by alpha. Throws Failure naming
+// the flag when `storage` asks for what `format` does not allow.
+bool writesAssociated(const std::string& path, const std::string& format, AlphaStorage storage);
 
 }  // namespace kcli

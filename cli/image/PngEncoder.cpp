@@ -175,7 +175,8 @@ void chunk(std::vector<uint8_t>& out, const char type[4], const uint8_t* data, s
 
 }  // namespace
 
-std::vector<unsigned char> encodePng(const HostImage& img, int level) {
+std::vector<unsigned char> encodePng(const HostImage& img, int level,
+                                     const std::vector<PngText>& text) {
     const int bpp = img.depth == Depth::U8 ? 4 : 8;
     std::vector<int> rows(static_cast<std::size_t>(img.height));
     for (int y = 0; y < img.height; ++y) rows[static_cast<std::size_t>(y)] = y;
@@ -187,7 +188,7 @@ std::vector<unsigned char> encodePng(const HostImage& img, int level) {
     }
 
     std::vector<uint8_t> png;
-    png.reserve(data.size() + 64);
+    png.reserve(data.size() + 1024);
     const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     png.insert(png.end(), signature, signature + 8);
     std::vector<uint8_t> header;
@@ -196,6 +197,12 @@ std::vector<unsigned char> encodePng(const HostImage& img, int level) {
     // Bit depth, colour type 6 (RGBA), deflate, adaptive filtering, no interlace.
     header.insert(header.end(), {static_cast<uint8_t>(bpp == 4 ? 8 : 16), 6, 0, 0, 0});
     chunk(png, "IHDR", header.data(), header.size());
+    for (const PngText& t : text) {
+        std::vector<uint8_t> body(t.first.begin(), t.first.end());
+        body.push_back(0);
+        body.insert(body.end(), t.second.begin(), t.second.end());
+        chunk(png, "tEXt", body.data(), body.size());
+    }
     // IDAT chunks of at most 1 MiB, as readers expect moderate chunk sizes.
     constexpr std::size_t IDAT_MAX = 1 << 20;
     for (std::size_t at = 0; at < data.size(); at += IDAT_MAX)

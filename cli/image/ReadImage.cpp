@@ -4,31 +4,34 @@
 
 #include <OpenImageIO/imageio.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <system_error>
 #include <vector>
 
-#include "cli/Depth16.h"
 #include "cli/ExitCodes.h"
 #include "cli/image/ChannelMap.h"
 #include "cli/image/DecoderMessages.h"
+#include "cli/image/PixelConvert.h"
 #include "cli/image/PixelTypes.h"
+#include "cli/image/SourceFile.h"
 
 namespace fs = std::filesystem;
 using OIIO::ImageInput;
 using OIIO::ImageSpec;
+using OIIO::TypeDesc;
 
 namespace kcli {
 namespace {
 
 // The host's worlds address rows with a 32-bit byte count, and a frame this
 // size already needs gigabytes; anything beyond is a corrupt or hostile
-// header, not footage.
+// header, not footage. The same bounds every part a file carries along.
 constexpr long long MAX_PIXELS = 1LL << 28;
+constexpr int MAX_PARTS = 256;
 
 void checkReadable(const std::string& path) {
     std::error_code ec;
@@ -64,18 +67,93 @@ void checkSpec(const std::string& path, const ImageSpec& imageSpec) {
         throw Failure(EXIT_BAD_INPUT, path + ": has no pixels (" + std::to_string(imageSpec.width) +
                                           "x" + std::to_string(imageSpec.height) + ")");
     if (static_cast<long long>(imageSpec.width) * imageSpec.height > MAX_PIXELS || imageSpec.nchannels > 64 ||
-        imageSpec.depth > 1)
+        imageSpec.nchannels <= 0 || imageSpec.depth > 1)
         throw Failure(EXIT_BAD_INPUT, path + ": declares an image too large to key (" +
                                           std::to_string(imageSpec.width) + "x" +
                                           std::to_string(imageSpec.height) + ")");
 }
 
-template <typename T>
-std::vector<T> readPixels(const std::string& path, ImageInput& in, Depth depth) {
-    const ImageSpec& imageSpec = in.spec();
-    std::vector<T> buf(static_cast<std::size_t>(imageSpec.width) * imageSpec.height * imageSpec.nchannels);
+std::string partName(const ImageSpec& imageSpec, int index) {
+    const std::string name = imageSpec.get_string_attribute("oiio:subimagename");
+    return name.empty() ? "#" + std::to_string(index) : "'" + name + "'";
+}
+
+// Every part's header, in order.
+std::vector<ImageSpec> partSpecs(const std::string& path, ImageInput& in) {
+    std::vector<ImageSpec> imageSpecs;
+    for (int p = 0; p < MAX_PARTS && in.seek_subimage(p, 0); ++p) imageSpecs.push_back(in.spec());
+    if (imageSpecs.empty()) throw Failure(EXIT_BAD_INPUT, path + ": holds no image");
+    return imageSpecs;
+}
+
+struct Choice {
+    int part = 0;
+    ChannelMap channels;
+};
+
+Choice choosePart(const std::string& path, const std::vector<ImageSpec>& imageSpecs,
+                  const ReadOptions& o) {
+    Choice c;
+    if (!o.part.empty()) {
+        const bool index = std::all_of(o.part.begin(), o.part.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+        c.part = -1;
+        for (int p = 0; p < static_cast<int>(imageSpecs.size()); ++p)
+            if (index ? o.part.size() < 4 && std::stoi(o.part) == p
+                      : imageSpecs[p].get_string_attribute("oiio:subimagename") == o.part)
+                c.part = p;
+        if (c.part < 0) {
+            std::string names;
+            for (int p = 0; p < static_cast<int>(imageSpecs.size()); ++p)
+                names += (p ? ", " : "") + std::to_string(p) + " " + partName(imageSpecs[p], p);
+            throw Failure(EXIT_BAD_INPUT, "--part: " + path + " has no part '" + o.part +
+                                              "' (its parts: " + names + ")");
+        }
+        if (imageSpecs[c.part].deep)
+            throw Failure(EXIT_BAD_INPUT, "--part: " + path + ": part " + partName(imageSpecs[c.part], c.part) +
+                                              " is deep; deep images are not supported");
+        checkSpec(path, imageSpecs[c.part]);
+        c.channels = mapChannels(path, imageSpecs[c.part], o.layer);
+        return c;
+    }
+    // The first part with colour (with the layer, when one is asked for).
+    for (int p = 0; p < static_cast<int>(imageSpecs.size()); ++p) {
+        if (imageSpecs[p].deep) continue;
+        checkSpec(path, imageSpecs[p]);
+        try {
+            c.channels = mapChannels(path, imageSpecs[p], o.layer);
+            c.part = p;
+            return c;
+        } catch (const Failure&) {
+            if (p + 1 == static_cast<int>(imageSpecs.size()) || imageSpecs.size() == 1) throw;
+        }
+    }
+    if (imageSpecs.front().deep) throw Failure(EXIT_BAD_INPUT, path + ": deep images are not supported");
+    throw Failure(EXIT_BAD_INPUT, path + ": no part holds R, G and B");
+}
+
+bool isAssociated(const std::string& format, const ImageSpec& imageSpec, const ChannelMap& m) {
+    if (m.alpha < 0) return false;
+    // EXR defines colour as premultiplied; a TIFF says which it holds, and
+    // OpenImageIO marks the unassociated ones when asked to keep them so.
+    if (format == "openexr") return true;
+    if (format == "tiff") return imageSpec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+    return false;
+}
+
+std::vector<unsigned char> readPart(const std::string& path, ImageInput& in, int part,
+                                    const ImageSpec& imageSpec) {
+    if (!in.seek_subimage(part, 0))
+        throw Failure(EXIT_BAD_INPUT, path + ": corrupt image (" + oneLine(in.geterror()) + ")");
+    // The pixels are later walked by `imageSpec`: a reader that described the
+    // part otherwise now must not fill a buffer of another size.
+    const ImageSpec& at = in.spec();
+    if (at.width != imageSpec.width || at.height != imageSpec.height ||
+        at.image_bytes(true) != imageSpec.image_bytes(true))
+        throw Failure(EXIT_INTERNAL, path + ": part " + std::to_string(part) +
+                                         " was described two ways by its reader");
+    std::vector<unsigned char> buf(imageSpec.image_bytes(true));
     QuietStderr quiet;
-    if (!in.read_image(0, 0, 0, imageSpec.nchannels, typeOf(depth), buf.data()))
+    if (!in.read_image(part, 0, 0, imageSpec.nchannels, TypeDesc::UNKNOWN, buf.data()))
         throw Failure(EXIT_BAD_INPUT,
                       path + ": corrupt or truncated image (" + oneLine(in.geterror()) + ")");
     return buf;
@@ -83,47 +161,67 @@ std::vector<T> readPixels(const std::string& path, ImageInput& in, Depth depth) 
 
 }  // namespace
 
-FileInfo probeImage(const std::string& path) {
+FileInfo probeImage(const std::string& path, const ReadOptions& options) {
     auto in = openInput(path);
-    const ImageSpec& imageSpec = in->spec();
-    checkSpec(path, imageSpec);
-    const ChannelMap m = mapChannels(path, imageSpec);
+    const std::vector<ImageSpec> imageSpecs = partSpecs(path, *in);
+    const Choice c = choosePart(path, imageSpecs, options);
+    const ImageSpec& imageSpec = imageSpecs[c.part];
     FileInfo info;
     info.width = imageSpec.width;
     info.height = imageSpec.height;
-    info.depth = depthOf(imageSpec.format);
-    info.hasAlpha = m.alpha >= 0;
+    info.depth = depthOf(imageSpec.channelformat(c.channels.red));
+    info.hasAlpha = c.channels.alpha >= 0;
     return info;
 }
 
-HostImage readImage(const std::string& path, std::optional<Depth> depth, Depth* fileDepth) {
+HostImage readImage(const std::string& path, std::optional<Depth> depth, Depth* fileDepth,
+                    const ReadOptions& options) {
     auto in = openInput(path);
-    const ImageSpec imageSpec = in->spec();
-    checkSpec(path, imageSpec);
-    const ChannelMap m = mapChannels(path, imageSpec);
+    const std::vector<ImageSpec> imageSpecs = partSpecs(path, *in);
+    const Choice c = choosePart(path, imageSpecs, options);
+
+    auto source = std::make_shared<SourceFile>();
+    source->path = path;
+    source->format = in->format_name();
+    source->keyed = c.part;
+    source->channels = c.channels;
+    for (int p = 0; p < static_cast<int>(imageSpecs.size()); ++p) {
+        const ImageSpec& imageSpec = imageSpecs[p];
+        if (p != c.part) {
+            if (imageSpec.deep) {
+                source->unread.push_back("deep part " + partName(imageSpec, p));
+                continue;
+            }
+            checkSpec(path, imageSpec);
+        }
+        FilePart part;
+        part.imageSpec = imageSpec;
+        part.pixels = readPart(path, *in, p, imageSpec);
+        // Only once the part is current: the EXR reader, asked for a level a
+        // part lacks, moves to the part but keeps the last one's description.
+        if (in->seek_subimage(p, 1))
+            source->unread.push_back("the mip levels of part " + partName(imageSpec, p));
+        if (p == c.part) source->keyed = static_cast<int>(source->parts.size());
+        source->parts.push_back(std::move(part));
+    }
+    FilePart& keyed = source->parts[source->keyed];
+    source->associated = isAssociated(source->format, keyed.imageSpec, c.channels);
 
     HostImage img;
-    img.width = imageSpec.width;
-    img.height = imageSpec.height;
-    img.depth = depth ? *depth : depthOf(imageSpec.format);
-    if (fileDepth) *fileDepth = depthOf(imageSpec.format);
+    img.width = keyed.imageSpec.width;
+    img.height = keyed.imageSpec.height;
+    const Depth own = depthOf(keyed.imageSpec.channelformat(c.channels.red));
+    img.depth = depth ? *depth : own;
+    if (fileDepth) *fileDepth = own;
     img.pixels.resize(img.rowBytes() * static_cast<std::size_t>(img.height));
-    const int nch = imageSpec.nchannels;
-    switch (img.depth) {
-        case Depth::U8:
-            toHost(readPixels<uint8_t>(path, *in, img.depth).data(), nch, m, uint8_t{255},
-                   [](uint8_t v) { return v; }, img);
-            break;
-        case Depth::U16:
-            toHost(readPixels<uint16_t>(path, *in, img.depth).data(), nch, m, uint16_t{32768},
-                   fileToHost16, img);
-            break;
-        case Depth::F32:
-            toHost(readPixels<float>(path, *in, img.depth).data(), nch, m, 1.0f,
-                   [](float v) { return v; }, img);
-            break;
-    }
+    keyedToHost(keyed.imageSpec, keyed.pixels.data(), c.channels, source->associated, img);
+    // Without channels beyond the keyed ones there is nothing to carry but
+    // the header; the frame's memory is better spent on frames in flight.
+    bool extra = false;
+    for (int ch = 0; ch < keyed.imageSpec.nchannels; ++ch) extra = extra || !c.channels.isKeyed(ch);
+    if (!extra) std::vector<unsigned char>().swap(keyed.pixels);
     in->close();
+    img.source = std::move(source);
     return img;
 }
 

@@ -6,10 +6,17 @@
 namespace kcli {
 
 void ImageSequenceSink::write(int number, const HostImage& image) {
-    std::string warning;
-    writeImage(pattern_.path(number), image, options_, &warning);
-    // Every frame of a sequence is stored alike; once is enough to know.
-    if (!warning.empty() && !warnedDepth_.exchange(true)) warn(warning);
+    std::vector<FileWarning> warnings;
+    writeImage(pattern_.path(number), image, options_, &warnings);
+    // Frames of a sequence are mostly stored alike: each kind of loss is
+    // said once, for the first frame that meets it.
+    for (const FileWarning& w : warnings) {
+        {
+            std::lock_guard<std::mutex> lock(warnedLock_);
+            if (!warned_.insert(w.kind).second) continue;
+        }
+        warn(w.text);
+    }
 }
 
 bool ImageSequenceSink::hasFrame(int number) const {

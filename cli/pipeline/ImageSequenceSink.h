@@ -3,7 +3,8 @@
 // that exists is always whole and a run can resume from it.
 #pragma once
 
-#include <atomic>
+#include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -29,7 +30,8 @@ public:
 private:
     FramePattern pattern_;
     WriteOptions options_;
-    std::atomic<bool> warnedDepth_{false};
+    std::mutex warnedLock_;
+    std::set<std::string> warned_;  // kinds of FileWarning already said
 };
 
 }  // namespace kcli

@@ -15,7 +15,8 @@ public:
     // Probes the first frame, whose depth and size the whole sequence takes
     // on, as a host layer has one of each. `depthForced`: the user chose the
     // render depth, so a frame of another depth is no surprise.
-    ImageSequenceSource(FramePattern pattern, std::vector<int> frames, bool depthForced);
+    ImageSequenceSource(FramePattern pattern, std::vector<int> frames, bool depthForced,
+                        ReadOptions read = {});
 
     std::vector<int> frames() const override { return frames_; }
     FileInfo info() const override { return info_; }
@@ -28,6 +29,7 @@ private:
     std::vector<int> frames_;
     FileInfo info_;
     bool depthForced_;
+    ReadOptions read_;
     std::atomic<bool> warnedDepth_{false};
 };
 
