@@ -70,8 +70,9 @@ void Progress::draw() {
 
 void Progress::frameDone(int frame) {
     std::lock_guard<std::mutex> lock(mutex_);
-    ++done_;
-    lastFrame_ = frame;
+    // Frames written at once finish in any order: the furthest one is named,
+    // so the closing line names the sequence's last frame whatever the timing.
+    if (++done_ == 1 || frame > lastFrame_) lastFrame_ = frame;
     if (!enabled_) return;
     if (terminal_) {
         draw();
@@ -80,7 +81,7 @@ void Progress::frameDone(int frame) {
     // The last frame's line is left to finish(), so it is printed once.
     const double now = seconds();
     if (done_ < total_ && now - lastLog_ >= logInterval_) {
-        writeStderr(progressLogLine(done_, total_, frame, now) + "\n");
+        writeStderr(progressLogLine(done_, total_, lastFrame_, now) + "\n");
         lastLog_ = now;
     }
 }
