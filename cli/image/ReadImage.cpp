@@ -112,7 +112,19 @@ Choice choosePart(const std::string& path, const std::vector<ImageSpec>& imageSp
             throw Failure(EXIT_BAD_INPUT, "--part: " + path + ": part " + partName(imageSpecs[c.part], c.part) +
                                               " is deep; deep images are not supported");
         checkSpec(path, imageSpecs[c.part]);
-        c.channels = mapChannels(path, imageSpecs[c.part], o.layer);
+        if (!o.layer.empty()) {
+            c.channels = mapChannels(path, imageSpecs[c.part], o.layer);
+            return c;
+        }
+        try {
+            c.channels = mapChannels(path, imageSpecs[c.part], o.layer);
+        } catch (const Failure& f) {
+            // The part was the user's choice: the flag is what to change.
+            std::string why = f.what();
+            if (why.rfind(path + ": ", 0) == 0) why.erase(0, path.size() + 2);
+            throw Failure(f.code(), "--part: " + path + ": part " +
+                                        partName(imageSpecs[c.part], c.part) + " cannot be keyed: " + why);
+        }
         return c;
     }
     // The first part with colour (with the layer, when one is asked for).

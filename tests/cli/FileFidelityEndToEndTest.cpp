@@ -222,4 +222,32 @@ TEST(FileFidelityEndToEndTest, SequenceKeepsItEveryFrame) {
     EXPECT_EQ(count, 1u) << r.err;
 }
 
+// A part or layer that cannot be keyed is refused naming the flag to change,
+// before anything is written.
+TEST(FileFidelityEndToEndTest, ChoicesThatCannotBeKeyedNameTheirFlag) {
+    TempDir dir;
+    const std::string in = dir / "two.exr";
+    ASSERT_EQ(sh("oiiotool --pattern constant:color=0.1,0.2,0.3,1 16x8 4 --attrib oiio:subimagename fg "
+                 "--pattern constant:color=0.5 16x8 1 --chnames Z --attrib oiio:subimagename depth "
+                 "--siappend -o " + in), 0);
+    const struct {
+        std::vector<std::string> args;
+        const char* error;
+    } rows[] = {
+        {{"--part", "depth"}, "part 'depth' cannot be keyed"},
+        {{"--part", "beauty"}, "has no part 'beauty' (its parts: 0 'fg', 1 'depth')"},
+        {{"--layer", "diffuse"}, "has no layer 'diffuse'"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.error);
+        std::vector<std::string> args{"render", in, "-o", dir / "out.exr"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const clitest::RunResult r = runTool(args, dir.path());
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find(row.error), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.rfind("kestrelumen: error: " + row.args[0] + ": ", 0), 0u) << r.err;
+        EXPECT_FALSE(clitest::fs::exists(dir / "out.exr"));
+    }
+}
+
 }  // namespace
