@@ -161,8 +161,15 @@ bool predictionPays(const HostImage& img, int bpp) {
            fast.zlib(filtered(img, sample, false, bpp)).size();
 }
 
+// PNG's integers are big-endian.
+void store32(uint8_t* p, uint32_t v) {
+    for (int s = 24; s >= 0; s -= 8) *p++ = static_cast<uint8_t>(v >> s);
+}
+
 void put32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(v >> s));
+    uint8_t b[4];
+    store32(b, v);
+    out.insert(out.end(), b, b + 4);
 }
 
 void chunk(std::vector<uint8_t>& out, const char type[4], const uint8_t* data, std::size_t n) {
@@ -181,14 +188,17 @@ std::vector<unsigned char> encodePng(const HostImage& img, int level,
     std::vector<int> rows(static_cast<std::size_t>(img.height));
     for (int y = 0; y < img.height; ++y) rows[static_cast<std::size_t>(y)] = y;
     const bool adaptive = level > 0 && predictionPays(img, bpp);
-    std::vector<uint8_t> data;
-    {
-        const std::vector<uint8_t> raw = filtered(img, rows, adaptive, bpp);
-        data = Compressor(level).zlib(raw);
-    }
+    const std::vector<uint8_t> raw = filtered(img, rows, adaptive, bpp);
+    const Compressor compressor(level);
 
+    // IDAT chunks of at most 1 MiB, as readers expect moderate chunk sizes.
+    // The compressed stream goes straight into the file's buffer, far enough
+    // along that each chunk's 12 bytes of framing fit in front of its data:
+    // a frame-sized copy less at the moment memory peaks.
+    constexpr std::size_t IDAT_MAX = 1 << 20;
+    const std::size_t bound = libdeflate_zlib_compress_bound(compressor.c, raw.size());
+    const std::size_t chunks = bound / IDAT_MAX + 1;
     std::vector<uint8_t> png;
-    png.reserve(data.size() + 1024);
     const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     png.insert(png.end(), signature, signature + 8);
     std::vector<uint8_t> header;
@@ -203,10 +213,26 @@ std::vector<unsigned char> encodePng(const HostImage& img, int level,
         body.insert(body.end(), t.second.begin(), t.second.end());
         chunk(png, "tEXt", body.data(), body.size());
     }
-    // IDAT chunks of at most 1 MiB, as readers expect moderate chunk sizes.
-    constexpr std::size_t IDAT_MAX = 1 << 20;
-    for (std::size_t at = 0; at < data.size(); at += IDAT_MAX)
-        chunk(png, "IDAT", data.data() + at, std::min(IDAT_MAX, data.size() - at));
+    const std::size_t start = png.size();
+    const std::size_t at = start + 12 * chunks;
+    png.resize(at + bound + 12);  // room for IEND too
+    const std::size_t n =
+        libdeflate_zlib_compress(compressor.c, raw.data(), raw.size(), png.data() + at, bound);
+    if (n == 0) throw std::bad_alloc();  // the bound was too small: cannot happen
+
+    // Each chunk's data moves toward the front (never past its source), so
+    // moving them in order overwrites nothing not yet moved.
+    std::size_t out = start;
+    for (std::size_t done = 0; done < n; done += IDAT_MAX) {
+        const std::size_t len = std::min(IDAT_MAX, n - done);
+        uint8_t* p = png.data() + out;
+        store32(p, static_cast<uint32_t>(len));
+        std::memcpy(p + 4, "IDAT", 4);
+        std::memmove(p + 8, png.data() + at + done, len);
+        store32(p + 8 + len, libdeflate_crc32(0, p + 4, len + 4));
+        out += len + 12;
+    }
+    png.resize(out);
     chunk(png, "IEND", nullptr, 0);
     return png;
 }
