@@ -67,13 +67,8 @@ SPErr Undefined() { return SUITE_NOT_FOUND; }
 }  // namespace
 
 void installBasicSuite(Host::Context& ctx) {
-    ctx.basic.AcquireSuite = AcquireSuite;
-    ctx.basic.ReleaseSuite = ReleaseSuite;
-    ctx.basic.IsEqual = IsEqual;
-    ctx.basic.AllocateBlock = AllocateBlock;
-    ctx.basic.FreeBlock = FreeBlock;
-    ctx.basic.ReallocateBlock = ReallocateBlock;
-    ctx.basic.Undefined = Undefined;
+    ctx.basic = SPBasicSuite{AcquireSuite,  ReleaseSuite,    IsEqual,  AllocateBlock,
+                             FreeBlock,     ReallocateBlock, Undefined};
 }
 
 }  // namespace refhost

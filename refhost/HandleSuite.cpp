@@ -94,25 +94,23 @@ PF_Err ResizeHandle(A_HandleSize size, PF_Handle* h) {
         });
 }
 
+// The suite and the utility callbacks name the same six callbacks alike.
+template <typename Table>
+void setHandleCallbacks(Table& t) {
+    t.host_new_handle = NewHandle;
+    t.host_lock_handle = LockHandle;
+    t.host_unlock_handle = UnlockHandle;
+    t.host_dispose_handle = DisposeHandle;
+    t.host_get_handle_size = GetHandleSize;
+    t.host_resize_handle = ResizeHandle;
+}
+
 }  // namespace
 
 void installHandleSuite(Host::Context& ctx) {
-    PF_HandleSuite1& s = ctx.handleSuite;
-    s.host_new_handle = NewHandle;
-    s.host_lock_handle = LockHandle;
-    s.host_unlock_handle = UnlockHandle;
-    s.host_dispose_handle = DisposeHandle;
-    s.host_get_handle_size = GetHandleSize;
-    s.host_resize_handle = ResizeHandle;
-    ctx.suites[{kPFHandleSuite, kPFHandleSuiteVersion1}] = &s;
-
-    PF_UtilCallbacks& u = ctx.utils;
-    u.host_new_handle = NewHandle;
-    u.host_lock_handle = LockHandle;
-    u.host_unlock_handle = UnlockHandle;
-    u.host_dispose_handle = DisposeHandle;
-    u.host_get_handle_size = GetHandleSize;
-    u.host_resize_handle = ResizeHandle;
+    setHandleCallbacks(ctx.handleSuite);
+    setHandleCallbacks(ctx.utils);
+    ctx.suites[{kPFHandleSuite, kPFHandleSuiteVersion1}] = &ctx.handleSuite;
 }
 
 }  // namespace refhost

@@ -154,18 +154,16 @@ PF_Err IterateGenericUnsupported(A_long, void*, PF_Err (*)(void*, A_long, A_long
 }  // namespace
 
 void installIterateSuites(Host::Context& ctx) {
-    ctx.iterate8.iterate = Iterate8;
-    ctx.iterate8.iterate_origin = IterateOriginUnsupported<PF_IteratePixel8Func>;
-    ctx.iterate8.iterate_lut = IterateLutUnsupported;
-    ctx.iterate8.iterate_origin_non_clip_src = IterateOriginUnsupported<PF_IteratePixel8Func>;
-    ctx.iterate8.iterate_generic = IterateGenericUnsupported;
-    ctx.iterate16.iterate = Iterate16;
-    ctx.iterate16.iterate_origin = IterateOriginUnsupported<PF_IteratePixel16Func>;
-    ctx.iterate16.iterate_origin_non_clip_src = IterateOriginUnsupported<PF_IteratePixel16Func>;
-    ctx.iterateFloat.iterate = IterateFloat;
-    ctx.iterateFloat.iterate_origin = IterateOriginUnsupported<PF_IteratePixelFloatFunc>;
-    ctx.iterateFloat.iterate_origin_non_clip_src =
-        IterateOriginUnsupported<PF_IteratePixelFloatFunc>;
+    // Only plain iteration is offered; the other slots answer that they are not.
+    ctx.iterate8 = PF_Iterate8Suite1{Iterate8, IterateOriginUnsupported<PF_IteratePixel8Func>,
+                                     IterateLutUnsupported,
+                                     IterateOriginUnsupported<PF_IteratePixel8Func>,
+                                     IterateGenericUnsupported};
+    ctx.iterate16 = PF_Iterate16Suite1{Iterate16, IterateOriginUnsupported<PF_IteratePixel16Func>,
+                                       IterateOriginUnsupported<PF_IteratePixel16Func>};
+    ctx.iterateFloat =
+        PF_IterateFloatSuite1{IterateFloat, IterateOriginUnsupported<PF_IteratePixelFloatFunc>,
+                              IterateOriginUnsupported<PF_IteratePixelFloatFunc>};
     for (int32_t v : {1, 2}) {
         ctx.suites[{kPFIterate8Suite, v}] = &ctx.iterate8;
         ctx.suites[{kPFIterate16Suite, v}] = &ctx.iterate16;

@@ -82,11 +82,9 @@ PF_Err CheckoutOutput(PF_ProgPtr ref, PF_EffectWorld** output) {
 }  // namespace
 
 void installRenderCallbacks(Host::Context& ctx) {
-    ctx.preRenderCb.checkout_layer = CheckoutLayer;
-    ctx.preRenderCb.GuidMixInPtr = GuidMixIn;
-    ctx.smartRenderCb.checkout_layer_pixels = CheckoutLayerPixels;
-    ctx.smartRenderCb.checkin_layer_pixels = CheckinLayerPixels;
-    ctx.smartRenderCb.checkout_output = CheckoutOutput;
+    ctx.preRenderCb = PF_PreRenderCallbacks{CheckoutLayer, GuidMixIn};
+    ctx.smartRenderCb =
+        PF_SmartRenderCallbacks{CheckoutLayerPixels, CheckinLayerPixels, CheckoutOutput};
 }
 
 }  // namespace refhost

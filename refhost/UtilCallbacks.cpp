@@ -134,25 +134,10 @@ A_FpLong MathAcos(A_FpLong x) { return std::acos(x); }
 void installUtilCallbacks(Host::Context& ctx) {
     PF_UtilCallbacks& u = ctx.utils;
     u.copy = UtilsCopy;
-    u.ansi.atan = MathAtan;
-    u.ansi.atan2 = MathAtan2;
-    u.ansi.ceil = MathCeil;
-    u.ansi.cos = MathCos;
-    u.ansi.exp = MathExp;
-    u.ansi.fabs = MathFabs;
-    u.ansi.floor = MathFloor;
-    u.ansi.fmod = MathFmod;
-    u.ansi.hypot = MathHypot;
-    u.ansi.log = MathLog;
-    u.ansi.log10 = MathLog10;
-    u.ansi.pow = MathPow;
-    u.ansi.sin = MathSin;
-    u.ansi.sqrt = MathSqrt;
-    u.ansi.tan = MathTan;
-    u.ansi.sprintf = AnsiSprintf;
-    u.ansi.strcpy = AnsiStrcpy;
-    u.ansi.asin = MathAsin;
-    u.ansi.acos = MathAcos;
+    u.ansi = PF_ANSICallbacks{MathAtan,  MathAtan2,   MathCeil,   MathCos,  MathExp,
+                              MathFabs,  MathFloor,   MathFmod,   MathHypot, MathLog,
+                              MathLog10, MathPow,     MathSin,    MathSqrt, MathTan,
+                              AnsiSprintf, AnsiStrcpy, MathAsin, MathAcos, {}};
 }
 
 }  // namespace refhost

@@ -60,12 +60,9 @@ PF_Err NewWorld1(PF_ProgPtr ref, A_long w, A_long h, PF_NewWorldFlags, PF_Effect
 }  // namespace
 
 void installWorldSuites(Host::Context& ctx) {
-    ctx.colorSuite.PF_GetFloatingPointColorFromColorDef = FloatColorFromColorDef;
-    ctx.worldSuite2.PF_NewWorld = NewWorld2;
-    ctx.worldSuite2.PF_DisposeWorld = DisposeWorld;
-    ctx.worldSuite2.PF_GetPixelFormat = GetPixelFormat;
-    ctx.worldSuite1.new_world = NewWorld1;
-    ctx.worldSuite1.dispose_world = DisposeWorld;
+    ctx.colorSuite = PF_ColorParamSuite1{FloatColorFromColorDef};
+    ctx.worldSuite2 = PF_WorldSuite2{NewWorld2, DisposeWorld, GetPixelFormat};
+    ctx.worldSuite1 = PF_WorldSuite1{NewWorld1, DisposeWorld};
     ctx.suites[{kPFColorParamSuite, kPFColorParamSuiteVersion1}] = &ctx.colorSuite;
     ctx.suites[{kPFWorldSuite, kPFWorldSuiteVersion2}] = &ctx.worldSuite2;
     ctx.suites[{kPFWorldSuite, kPFWorldSuiteVersion1}] = &ctx.worldSuite1;
