@@ -2,16 +2,14 @@
 // the sink, a failure or an interruption leaves no partial file behind.
 #pragma once
 
-#include <cstdio>
 #include <string>
-#include <utility>
 
 #include "cli/ImageFile.h"
-#include "cli/pipeline/FrameSource.h"
+#include "cli/pipeline/WarningOutlet.h"
 
 namespace kcli {
 
-class FrameSink {
+class FrameSink : public WarningOutlet {
 public:
     virtual ~FrameSink() = default;
 
@@ -34,17 +32,6 @@ public:
     // How a frame's output is named in messages.
     virtual std::string name(int number) const { return "frame " + std::to_string(number); }
 
-    void onWarning(WarningHandler handler) { warn_ = std::move(handler); }
-
-protected:
-    // `line` without the "kestrelumen: warning: " prefix.
-    void warn(const std::string& line) const {
-        if (warn_) warn_(line);
-        else std::fprintf(stderr, "kestrelumen: warning: %s\n", line.c_str());
-    }
-
-private:
-    WarningHandler warn_;
 };
 
 }  // namespace kcli

@@ -3,13 +3,11 @@
 // nothing of the files behind them.
 #pragma once
 
-#include <functional>
-#include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "cli/ImageFile.h"
+#include "cli/pipeline/WarningOutlet.h"
 
 namespace kcli {
 
@@ -18,11 +16,7 @@ struct Frame {
     HostImage image;
 };
 
-// Receives warnings (one line each, without prefix or newline) from any thread the
-// pipeline runs a source or sink on; the pipeline serialises them.
-using WarningHandler = std::function<void(const std::string&)>;
-
-class FrameSource {
+class FrameSource : public WarningOutlet {
 public:
     virtual ~FrameSource() = default;
 
@@ -40,17 +34,6 @@ public:
     // How a frame is named in messages (its file, or the clip and number).
     virtual std::string name(int number) const { return "frame " + std::to_string(number); }
 
-    void onWarning(WarningHandler handler) { warn_ = std::move(handler); }
-
-protected:
-    // `line` without the "kestrelumen: warning: " prefix.
-    void warn(const std::string& line) const {
-        if (warn_) warn_(line);
-        else std::fprintf(stderr, "kestrelumen: warning: %s\n", line.c_str());
-    }
-
-private:
-    WarningHandler warn_;
 };
 
 }  // namespace kcli
