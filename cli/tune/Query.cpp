@@ -45,35 +45,40 @@ const std::string* Query::find(const char* key) const {
     return it == values_.end() ? nullptr : &it->second;
 }
 
-double Query::number(const char* key, double dflt, double lo, double hi) const {
-    const std::string* text = find(key);
-    if (!text) return dflt;
-    const char* begin = text->c_str();
+namespace {
+
+// `text` whole as one number of the kind `convert` reads (strtod, strtol),
+// in lo..hi; `kind` names what was expected. Written so that NaN and the
+// infinities are refused too.
+template <typename T, typename Convert>
+T parseInRange(const char* key, const std::string& text, T lo, T hi, const char* kind,
+               Convert convert) {
+    const char* begin = text.c_str();
     char* end = nullptr;
     errno = 0;
-    const double v = std::strtod(begin, &end);
-    if (text->empty() || end == begin || *end != '\0')
-        throw BadRequest(std::string(key) + ": " + shown(*text) + " is not a number");
-    // Written so that NaN and the infinities are refused too.
+    const auto v = convert(begin, &end);
+    if (text.empty() || end == begin || *end != '\0')
+        throw BadRequest(std::string(key) + ": " + shown(text) + " is not " + kind);
     if (!(v >= lo && v <= hi) || errno == ERANGE)
-        throw BadRequest(std::string(key) + ": " + shown(*text) + " is outside " + g(lo) + ".." +
+        throw BadRequest(std::string(key) + ": " + shown(text) + " is outside " + g(lo) + ".." +
                          g(hi));
-    return v;
+    return static_cast<T>(v);
+}
+
+}  // namespace
+
+double Query::number(const char* key, double dflt, double lo, double hi) const {
+    const std::string* text = find(key);
+    return text ? parseInRange(key, *text, lo, hi, "a number",
+                               [](const char* b, char** e) { return std::strtod(b, e); })
+                : dflt;
 }
 
 int Query::integer(const char* key, int dflt, int lo, int hi) const {
     const std::string* text = find(key);
-    if (!text) return dflt;
-    const char* begin = text->c_str();
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(begin, &end, 10);
-    if (text->empty() || end == begin || *end != '\0')
-        throw BadRequest(std::string(key) + ": " + shown(*text) + " is not a whole number");
-    if (errno == ERANGE || v < lo || v > hi)
-        throw BadRequest(std::string(key) + ": " + shown(*text) + " is outside " + std::to_string(lo) +
-                         ".." + std::to_string(hi));
-    return static_cast<int>(v);
+    return text ? parseInRange(key, *text, lo, hi, "a whole number",
+                               [](const char* b, char** e) { return std::strtol(b, e, 10); })
+                : dflt;
 }
 
 Controls controlsOf(const Query& q) {
