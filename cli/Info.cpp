@@ -126,7 +126,7 @@ void printRegistration(const std::vector<uint8_t>& bytes) {
         else if (p.key == "catg" && pipl.category) show("catg", printable(*pipl.category));
         else if (p.key == "8664" && pipl.entryPoint) show("8664", printable(*pipl.entryPoint) + "  (entry point)");
         else if (p.key == "ePVR" && pipl.piplVersion) show("ePVR", ver(*pipl.piplVersion) + "  (property list version)");
-        else if (p.key == "eSVR" && pipl.specVersion) show("eSVR", ver(*pipl.specVersion) + "  (interface version)");
+        else if (p.key == "eSVR" && pipl.interfaceVersion) show("eSVR", ver(*pipl.interfaceVersion) + "  (interface version)");
         else if (p.key == "eVER" && pipl.version) show("eVER", versionText(*pipl.version));
         else if (p.key == "eINF" && pipl.infoFlags) show("eINF", hex(*pipl.infoFlags));
         else if (p.key == "eGLO" && pipl.outFlags) show("eGLO", flagText(static_cast<int32_t>(*pipl.outFlags), OUT_FLAGS));

@@ -93,7 +93,7 @@ void decode(const PiplProperty& p, PiplInfo& info) {
     } else if (p.key == "ePVR") {
         info.piplVersion = versionPair(p);
     } else if (p.key == "eSVR") {
-        info.specVersion = versionPair(p);
+        info.interfaceVersion = versionPair(p);
     } else if (p.key == "eVER") {
         info.version = word(p);
     } else if (p.key == "eINF") {

@@ -53,7 +53,7 @@ struct PiplInfo {
     std::optional<std::string> category;     // counted string, raw bytes
     std::optional<std::string> entryPoint;   // "8664": bytes up to the first NUL
     std::optional<PiplVersion> piplVersion;  // "ePVR"
-    std::optional<PiplVersion> specVersion;  // "eSVR"
+    std::optional<PiplVersion> interfaceVersion;  // "eSVR"
     std::optional<std::uint32_t> version;    // "eVER", compare with my_version
     std::optional<std::uint16_t> infoFlags;  // "eINF"
     std::optional<std::uint32_t> outFlags;   // "eGLO", compare with out_flags

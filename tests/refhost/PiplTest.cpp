@@ -115,10 +115,10 @@ TEST(Pipl, ReadsTheEffectsResourceByTheReadersRule) {
     EXPECT_EQ(info.name, "Kestrelumen");
     EXPECT_EQ(info.category, "Tobrinel");
     EXPECT_EQ(info.entryPoint, "EntryPointFunc");
-    ASSERT_TRUE(info.piplVersion && info.specVersion);
+    ASSERT_TRUE(info.piplVersion && info.interfaceVersion);
     EXPECT_EQ(info.piplVersion->major, 2);
     EXPECT_EQ(info.piplVersion->minor, 6);
-    EXPECT_EQ(info.specVersion->major, 13);
+    EXPECT_EQ(info.interfaceVersion->major, 13);
     EXPECT_EQ(info.version, 0x00088601u);
     EXPECT_EQ(info.infoFlags, 0);
     EXPECT_EQ(info.outFlags, 0x02000400u);
