@@ -1,11 +1,13 @@
 #include "cli/RenderCommand.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -16,7 +18,7 @@
 #include "cli/Progress.h"
 #include "cli/RenderEquivalent.h"
 #include "cli/Sequence.h"
-#include "cli/clip/ClipRender.h"
+#include "cli/clip/ClipOptions.h"
 #include "cli/pipeline/ImageSequenceSink.h"
 #include "cli/pipeline/Interrupt.h"
 #include "cli/pipeline/Pipeline.h"
@@ -61,69 +63,102 @@ std::string frameListText(const std::vector<int>& frames) {
     return text;
 }
 
-}  // namespace
-
-int runRender(const RenderOptions& o) {
-    // Before anything reads the input as a picture: the image reader would
-    // take a movie's first frame and carry on as if that were all of it.
-    if (involvesClip(o)) return runClipRender(o);
-    const FramePattern in(o.input, "input");
-    const FramePattern out(o.output, "-o");
-    if (in.isSequence() != out.isSequence())
-        throw Failure(EXIT_BAD_INPUT,
-                      "-o: '" + o.output + "' and the input '" + o.input +
-                          "' must both name a sequence (with #### or %04d) or both a single file");
-
-    std::vector<int> frames = chooseFrames(in, o);
-
-    // Every frame is looked for before any work, so a sequence with a hole
-    // fails at once instead of after hours of rendering.
+// The frames to key, every one of them on disk: a sequence with a hole
+// fails at once instead of after hours of rendering, unless --skip-missing.
+std::vector<int> presentFrames(const FramePattern& in, const RenderOptions& o) {
+    const std::vector<int> frames = chooseFrames(in, o);
     std::vector<int> missing;
     std::vector<int> present;
     for (int f : frames) {
         std::error_code ec;
         (fs::exists(in.path(f), ec) ? present : missing).push_back(f);
     }
-    if (!missing.empty() && in.isSequence()) {
-        if (!o.skipMissing)
-            throw Failure(EXIT_BAD_INPUT,
-                          in.path(missing.front()) + ": frame " + std::to_string(missing.front()) +
-                              " of the sequence is missing (missing frames: " +
-                              frameListText(missing) + "); use --skip-missing to key the others");
-        if (present.empty())
-            throw Failure(EXIT_BAD_INPUT, o.input + ": none of the requested frames exist");
-        std::fprintf(stderr, "kestrelumen: warning: skipping %zu missing frame%s: %s\n",
-                     missing.size(), missing.size() == 1 ? "" : "s", frameListText(missing).c_str());
-        frames = present;
-    }
+    if (missing.empty() || !in.isSequence()) return frames;
+    if (!o.skipMissing)
+        throw Failure(EXIT_BAD_INPUT,
+                      in.path(missing.front()) + ": frame " + std::to_string(missing.front()) +
+                          " of the sequence is missing (missing frames: " +
+                          frameListText(missing) + "); use --skip-missing to key the others");
+    if (present.empty()) throw Failure(EXIT_BAD_INPUT, o.input + ": none of the requested frames exist");
+    std::fprintf(stderr, "kestrelumen: warning: skipping %zu missing frame%s: %s\n", missing.size(),
+                 missing.size() == 1 ? "" : "s", frameListText(missing).c_str());
+    return present;
+}
 
-    // By name, and by file identity for an existing output, which catches a
-    // hard link to an input too.
+// By name, and by file identity for an existing output, which catches a
+// hard link to an input too.
+void checkNoOverwrite(const std::vector<std::string>& inputFiles,
+                      const std::vector<std::string>& outputFiles) {
     std::map<std::string, std::string> inputs;
-    std::map<std::pair<dev_t, ino_t>, std::string> inputFiles;
-    for (int f : frames) {
-        inputs.emplace(identity(in.path(f)), in.path(f));
+    std::map<std::pair<dev_t, ino_t>, std::string> inodes;
+    for (const std::string& path : inputFiles) {
+        inputs.emplace(identity(path), path);
         struct stat st;
-        if (::stat(in.path(f).c_str(), &st) == 0)
-            inputFiles.emplace(std::make_pair(st.st_dev, st.st_ino), in.path(f));
+        if (::stat(path.c_str(), &st) == 0) inodes.emplace(std::make_pair(st.st_dev, st.st_ino), path);
     }
-    for (int f : frames) {
-        auto hit = inputs.find(identity(out.path(f)));
+    for (const std::string& path : outputFiles) {
+        auto hit = inputs.find(identity(path));
         std::string clash = hit != inputs.end() ? hit->second : std::string();
         struct stat st;
-        if (clash.empty() && ::stat(out.path(f).c_str(), &st) == 0) {
-            const auto same = inputFiles.find(std::make_pair(st.st_dev, st.st_ino));
-            if (same != inputFiles.end()) clash = same->second;
+        if (clash.empty() && ::stat(path.c_str(), &st) == 0) {
+            const auto same = inodes.find(std::make_pair(st.st_dev, st.st_ino));
+            if (same != inodes.end()) clash = same->second;
         }
         if (!clash.empty())
-            throw Failure(EXIT_BAD_INPUT,
-                          "-o: '" + out.path(f) + "' would overwrite the input '" + clash + "'");
+            throw Failure(EXIT_BAD_INPUT, "-o: '" + path + "' would overwrite the input '" + clash + "'");
     }
+}
+
+}  // namespace
+
+int runRender(const RenderOptions& o) {
+    // Before anything reads the input as a picture: the image reader would
+    // take a movie's first frame and carry on as if that were all of it.
+    const ClipEnds clips = clipEnds(o);
+    checkClipFlags(o, clips);
+    const FramePattern in(o.input, "input");
+    const FramePattern out(o.output, "-o");
+    if (!clips.in && !clips.out && in.isSequence() != out.isSequence())
+        throw Failure(EXIT_BAD_INPUT,
+                      "-o: '" + o.output + "' and the input '" + o.input +
+                          "' must both name a sequence (with #### or %04d) or both a single file");
+    if (clips.in || clips.out)
+        // Decoded and encoded frames are large and freed on other threads
+        // than the ones that allocated them. Past glibc's adaptive threshold
+        // they pile up in per-thread heaps, and peak memory grew with the
+        // clip's length (1.3 GB for 72 frames of 1080p). Mapping every buffer
+        // of 1 MB or more on its own gives it back to the system when freed.
+        mallopt(M_MMAP_THRESHOLD, 1 << 20);
+
+    std::unique_ptr<ClipReader> clip;
+    std::unique_ptr<ImageSequenceSource> images;
+    std::vector<int> frames;
+    std::vector<std::string> inputFiles;
+    if (clips.in) {
+        clip = std::make_unique<ClipReader>(o.input, o.frames);
+        frames = clip->frames();
+        inputFiles = {o.input};
+    } else {
+        frames = presentFrames(in, o);
+        for (int f : frames) inputFiles.push_back(in.path(f));
+    }
+    if (!clips.out && !out.isSequence() && frames.size() != 1)
+        throw Failure(EXIT_BAD_INPUT,
+                      "-o: '" + o.output + "' is one image but " + o.input + " has " +
+                          std::to_string(frames.size()) +
+                          " frames; name one with --frames N, or write a sequence "
+                          "(out.####.png) or a clip (.mov, .mkv, .webm)");
+    std::vector<std::string> outputFiles;
+    if (clips.out) outputFiles = {o.output};
+    else
+        for (int f : frames) outputFiles.push_back(out.path(f));
+    checkNoOverwrite(inputFiles, outputFiles);
 
     const int view = o.controls.view;
-    checkOutputPath(out.path(frames.front()), !isMatteView(view) && !o.over, o.write);
+    if (!clips.out) checkOutputPath(out.path(frames.front()), !isMatteView(view) && !o.over, o.write);
 
-    ImageSequenceSource source(in, frames, o.depth.has_value(), o.read);
+    if (!clip) images = std::make_unique<ImageSequenceSource>(in, frames, o.depth.has_value(), o.read);
+    FrameSource& source = clip ? static_cast<FrameSource&>(*clip) : *images;
     // The outputs already there; the sink that writes comes once the key is
     // known, as every file names it.
     const ImageSequenceSink existingOutputs(out);
@@ -143,14 +178,20 @@ int runRender(const RenderOptions& o) {
         return EXIT_OK;
     }
     // From the first frame asked for, not the first left to do, so a resumed
-    // run keys with the colour the first run found.
+    // run keys with the colour the first run found. A clip's frame is read
+    // by a reader of its own, so the one feeding the run starts at the first.
     Controls controls = o.controls;
     controls.key = resolveKey(
         o.key, frames.front(), [&](int f) { return source.name(f); },
-        [&](int f) { return source.read(f, depth); }, o.quiet);
+        [&](int f) {
+            return clip ? ClipReader(o.input, std::to_string(f)).read(f, depth)
+                        : source.read(f, depth);
+        },
+        o.quiet);
     WriteOptions write = o.write;
     write.software = softwareAttribute(o, controls);
-    ImageSequenceSink sink(out, write);
+    std::unique_ptr<FrameSink> sink;
+    if (!clips.out) sink = std::make_unique<ImageSequenceSink>(out, write);
 
     // The source view promises the input back, and a 16-bit file is the one
     // case where the host's own format cannot keep that promise exactly.
@@ -169,16 +210,23 @@ int runRender(const RenderOptions& o) {
     PipelineSettings settings = plan.settings;
     settings.depth = depth;
 
+    // Before the clip's temporary exists, so that no signal can leave it.
     const InterruptWatch interrupts;
-    Progress progress(static_cast<int>(todo.size()), in.isSequence() && !o.quiet,
+    ClipWriter* clipSink = nullptr;
+    if (clips.out) {
+        auto writer = openClipOutput(o, first, depth, todo, clip.get());
+        clipSink = writer.get();
+        sink = std::move(writer);
+    }
+    Progress progress(static_cast<int>(todo.size()), (in.isSequence() || todo.size() > 1) && !o.quiet,
                       o.progressInterval);
     const WarningHandler note = [&](const std::string& line) {
         if (!o.quiet) progress.note("kestrelumen: warning: " + line);
     };
     source.onWarning(note);
-    sink.onWarning(note);
+    sink->onWarning(note);
     const PipelineResult result = runPipeline(
-        source, sink, todo,
+        source, *sink, todo,
         [&](HostImage image, int f) {
             HostImage keyed = keyer.render(std::move(image), f);
             if (o.over) compositeOver(keyed, *o.over, f);
@@ -189,24 +237,31 @@ int runRender(const RenderOptions& o) {
 
     if (result.signal) {
         // One line, whatever --quiet says: the run did not do what was asked.
-        std::fprintf(stderr,
-                     "kestrelumen: interrupted: %d of %zu frames written to %s; to resume, run the "
-                     "same command%s\n",
-                     result.written + static_cast<int>(existing), frames.size(), o.output.c_str(),
-                     o.skipExisting ? " again" : " with --skip-existing");
+        if (clips.out)
+            std::fprintf(stderr,
+                         "kestrelumen: interrupted after %d of %zu frames; %s was not written (a "
+                         "clip is kept only when complete); run the same command again\n",
+                         result.written, todo.size(), o.output.c_str());
+        else
+            std::fprintf(stderr,
+                         "kestrelumen: interrupted: %d of %zu frames written to %s; to resume, run "
+                         "the same command%s\n",
+                         result.written + static_cast<int>(existing), frames.size(),
+                         o.output.c_str(), o.skipExisting ? " again" : " with --skip-existing");
         return exitCodeForSignal(result.signal);
     }
 
-    const std::string already =
-        existing ? ", " + std::to_string(existing) + " already there" : std::string();
     if (!o.quiet) {
-        if (in.isSequence())
-            std::printf("wrote %zu frames to %s (%dx%d, %s, view %s)%s\n", todo.size(),
-                        o.output.c_str(), first.width, first.height, depthName(depth),
-                        viewName(view), already.c_str());
+        std::string detail = std::to_string(first.width) + "x" + std::to_string(first.height) +
+                             ", " + depthName(depth) + ", view " + viewName(view);
+        if (clipSink) detail += ", " + clipOutputSummary(o, *clipSink, clips.in);
+        const std::string already =
+            existing ? ", " + std::to_string(existing) + " already there" : std::string();
+        if (todo.size() == 1 && !clips.out && !out.isSequence())
+            std::printf("wrote %s (%s)\n", o.output.c_str(), detail.c_str());
         else
-            std::printf("wrote %s (%dx%d, %s, view %s)\n", o.output.c_str(), first.width,
-                        first.height, depthName(depth), viewName(view));
+            std::printf("wrote %zu frame%s to %s (%s)%s\n", todo.size(), todo.size() == 1 ? "" : "s",
+                        o.output.c_str(), detail.c_str(), already.c_str());
     }
     return EXIT_OK;
 }

@@ -311,6 +311,8 @@ std::string ClipWriter::codecSummary() const {
            av_get_pix_fmt_name(impl_->encoder->pix_fmt);
 }
 
+AVRational ClipWriter::frameRate() const { return impl_->encoder->framerate; }
+
 void ClipWriter::write(int number, const HostImage& image) {
     Impl& m = *impl_;
     if (image.width != m.o.width || image.height != m.o.height)

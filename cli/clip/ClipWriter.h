@@ -41,6 +41,7 @@ public:
 
     // "prores_ks, yuva444p10le" for the summary line.
     std::string codecSummary() const;
+    AVRational frameRate() const;
 
 private:
     struct Impl;
