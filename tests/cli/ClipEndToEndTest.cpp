@@ -277,6 +277,60 @@ TEST(ClipEndToEnd, SequenceToClip) {
     }
 }
 
+// Clip and sequence ends through the frame pipeline: the same output with
+// one frame in flight as with four; ffmpeg decodes the clips it compares.
+TEST(ClipEndToEnd, SameOutputWhateverTheFramesInFlight) {
+    TempDir dir;
+    makeRgbaFrames(dir, 6, false);
+    ffmpeg(dir, {"-start_number", "1", "-i", dir / "in.%04d.png", "-c:v", "ffv1", "-pix_fmt", "bgra",
+                 dir / "clip.mkv"});
+    struct Row {
+        const char* name;
+        const char* in;
+        const char* out;
+    };
+    const Row rows[] = {{"clip to clip", "clip.mkv", "k.mkv"},
+                        {"clip to sequence", "clip.mkv", "k.####.png"},
+                        {"sequence to clip", "in.####.png", "k.mkv"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> frames[2];
+        for (int run = 0; run < 2; ++run) {
+            const RunResult r = render(dir, {dir / row.in, "-o", dir / row.out, "-j", "2",
+                                             "--frames-in-flight", run ? "4" : "1"});
+            ASSERT_EQ(r.exitCode, OK) << r.err;
+            if (std::string(row.out) == "k.mkv")
+                ffmpeg(dir, {"-i", dir / "k.mkv", "-pix_fmt", "rgba", "-start_number", "1",
+                             dir / "k.%04d.png"});
+            for (int f = 1; f <= 6; ++f) {
+                char name[32];
+                std::snprintf(name, sizeof name, "k.%04d.png", f);
+                frames[run].push_back(clitest::slurp(dir / name));
+                fs::remove(dir / name);
+            }
+        }
+        EXPECT_EQ(frames[0], frames[1]);
+    }
+}
+
+// SIGTERM in the middle of a clip: exit 143, no temporary, the earlier
+// output untouched, one line saying nothing was written.
+TEST(ClipEndToEnd, InterruptedClipLeavesNothing) {
+    TempDir dir;
+    makeClip(dir, "long.mp4", 240, H264, "640x360");
+    std::ofstream(dir / "keyed.mov") << "an earlier render";
+    const auto before = dir.snapshot();
+    const clitest::SignalWhen term{SIGTERM, [&] {
+                                       return has(clitest::slurp(dir / ".stderr"), "frame 3,");
+                                   }};
+    const RunResult r = runTool({"render", dir / "long.mp4", "-o", dir / "keyed.mov", "--key",
+                                 "#00b140", "--progress-interval", "0"},
+                                dir.path(), {}, term);
+    ASSERT_EQ(r.exitCode, 143) << r.err;
+    EXPECT_TRUE(has(r.err, "keyed.mov was not written (a clip is kept only when complete)")) << r.err;
+    EXPECT_EQ(dir.snapshot(), before);
+}
+
 // Bad clips and bad requests: one error naming the file (and the frame,
 // where decoding failed), exit 2, and the folder as it was: no partial
 // clip, an existing output untouched.
