@@ -8,6 +8,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -48,15 +49,37 @@ AVStream* videoStream(AVFormatContext* input) {
     return nullptr;
 }
 
-int countPackets(const std::string& path, int streamIndex) {
+// The stream's presentation timestamps, one per packet, in file order; an
+// entry is AV_NOPTS_VALUE where the container gives none.
+std::vector<int64_t> packetTimes(const std::string& path, int streamIndex) {
     InputPtr input = openClipInput(path);
     PacketPtr packet(av_packet_alloc());
-    int count = 0;
+    std::vector<int64_t> times;
     while (av_read_frame(input.get(), packet.get()) >= 0) {
-        if (packet->stream_index == streamIndex) ++count;
+        if (packet->stream_index == streamIndex) times.push_back(packet->pts);
         av_packet_unref(packet.get());
     }
-    return count;
+    return times;
+}
+
+// The frames a container without a frame count declares through its
+// duration, 0 when it declares none of its own. A duration the library
+// estimated (from timestamps or the bit rate) is no declaration, nor is the
+// whole file's when other streams may run longer than the picture.
+int declaredFrames(const AVFormatContext* input, const AVStream* stream, AVRational rate) {
+    double seconds = 0;
+    if (stream->duration > 0 && stream->duration != AV_NOPTS_VALUE) {
+        seconds = static_cast<double>(stream->duration) * av_q2d(stream->time_base);
+    } else if (const char* d = tag(stream->metadata, "DURATION")) {  // Matroska's, per track
+        int h = 0, m = 0;
+        double sec = 0;
+        if (std::sscanf(d, "%d:%d:%lf", &h, &m, &sec) == 3) seconds = h * 3600.0 + m * 60.0 + sec;
+    } else if (input->nb_streams == 1 && input->duration > 0 &&
+               input->duration_estimation_method == AVFMT_DURATION_FROM_STREAM) {
+        seconds = static_cast<double>(input->duration) / AV_TIME_BASE;
+    }
+    const double frames = seconds * av_q2d(rate);
+    return frames > 0 && frames < (1 << 30) ? static_cast<int>(std::llround(frames)) : 0;
 }
 
 }  // namespace
@@ -121,12 +144,15 @@ ClipReader::ClipReader(const std::string& path, const std::string& frameSpec)
     facts_.sampleAspect = av_guess_sample_aspect_ratio(input_.get(), stream_, nullptr);
     facts_.frameRate = av_guess_frame_rate(input_.get(), stream_, nullptr);
     if (facts_.frameRate.num <= 0 || facts_.frameRate.den <= 0) facts_.frameRate = {24, 1};
-    facts_.frameCount = stream_->nb_frames > 0 && stream_->nb_frames < (1 << 30)
-                            ? static_cast<int>(stream_->nb_frames)
-                            : countPackets(path, stream_->index);
-    if (facts_.frameCount <= 0) throw Failure(EXIT_BAD_INPUT, path + ": the clip has no frames");
     ticksPerFrame_ = static_cast<double>(facts_.timeBase.den) * facts_.frameRate.den /
                      (static_cast<double>(facts_.timeBase.num) * facts_.frameRate.num);
+    std::vector<int> missing;
+    if (stream_->nb_frames > 0 && stream_->nb_frames < (1 << 30))
+        facts_.frameCount = static_cast<int>(stream_->nb_frames);
+    else
+        missing = countFrames();
+    if (facts_.frameCount <= 0) throw Failure(EXIT_BAD_INPUT, path + ": the clip has no frames");
+    const int held = facts_.frameCount - static_cast<int>(missing.size());
 
     const char* tc = tag(stream_->metadata, "timecode");
     for (unsigned i = 0; !tc && i < input_->nb_streams; ++i)
@@ -149,6 +175,12 @@ ClipReader::ClipReader(const std::string& path, const std::string& frameSpec)
                                                   " is outside " + path + "'s frames 1-" +
                                                   std::to_string(facts_.frameCount));
     }
+    for (int f : frames_)
+        if (std::binary_search(missing.begin(), missing.end(), f))
+            throw Failure(EXIT_BAD_INPUT,
+                          path + ": frame " + std::to_string(f) + " is missing: the clip holds " +
+                              std::to_string(held) + " of the " + std::to_string(facts_.frameCount) +
+                              " frames its container declares (truncated or damaged?)");
 
     // The first frame tells what the stream really holds: its pixel format,
     // size and colour tags, and where its timestamps start.
@@ -164,6 +196,41 @@ ClipReader::ClipReader(const std::string& path, const std::string& frameSpec)
     info_.height = frame_->height;
     info_.depth = componentBits(format) > 8 ? Depth::U16 : Depth::U8;
     info_.hasAlpha = hasAlphaPlane(format);
+    // Counting decoded frames would give the frames after a hole the
+    // numbers of the missing ones.
+    if (!missing.empty() && missing.front() <= held) exactCount_ = countable_ = false;
+}
+
+// Without a frame count in the container, the stream's packets are the
+// frames. Sets the frame count (the larger of those found and those the
+// duration declares) and returns the declared frames not found, in order.
+std::vector<int> ClipReader::countFrames() {
+    const std::vector<int64_t> times = packetTimes(path_, stream_->index);
+    const int found = static_cast<int>(times.size());
+    const int declared = declaredFrames(input_.get(), stream_, facts_.frameRate);
+    facts_.frameCount = std::max(found, declared);
+    std::vector<int> missing;
+    if (found >= declared) return missing;
+    // The holes as the timestamps place them, when they all number a frame
+    // of the clip; otherwise the end of the clip is what went missing.
+    std::vector<bool> present(static_cast<std::size_t>(declared) + 1, false);
+    bool placed = found > 0;
+    const int64_t first = found ? *std::min_element(times.begin(), times.end()) : 0;
+    for (int64_t t : times) {
+        if (t == AV_NOPTS_VALUE) {
+            placed = false;
+            break;
+        }
+        const long long n = std::llround(static_cast<double>(t - first) / ticksPerFrame_) + 1;
+        if (n < 1 || n > declared || present[static_cast<std::size_t>(n)]) {
+            placed = false;
+            break;
+        }
+        present[static_cast<std::size_t>(n)] = true;
+    }
+    for (int f = 1; f <= declared; ++f)
+        if (placed ? !present[static_cast<std::size_t>(f)] : f > found) missing.push_back(f);
+    return missing;
 }
 
 ClipReader::~ClipReader() = default;
@@ -231,7 +298,7 @@ void ClipReader::seekTo(int number) {
     flushed_ = false;
     haveFrame_ = false;
     decoded_ = 0;
-    exactCount_ = !timed;
+    exactCount_ = !timed && countable_;
 }
 
 HostImage ClipReader::read(int number, Depth depth) {

@@ -53,6 +53,7 @@ public:
     double ticksPerFrame() const { return ticksPerFrame_; }
 
 private:
+    std::vector<int> countFrames();
     bool decodeNext();
     void seekTo(int number);
     int numberOf(int64_t pts) const;
@@ -70,6 +71,7 @@ private:
     int64_t firstPts_ = 0;
     double ticksPerFrame_ = 0;
     bool exactCount_ = true;  // numbers come from counting, not from timestamps
+    bool countable_ = true;   // false when frames are missing before the end
     ScalerPtr scaler_;
     AVPixelFormat scalerFrom_ = AV_PIX_FMT_NONE, scalerTo_ = AV_PIX_FMT_NONE;
     ClipFacts facts_;

@@ -337,11 +337,16 @@ TEST(ClipEndToEnd, InterruptedClipLeavesNothing) {
 TEST(ClipEndToEnd, BadInputLosesNothing) {
     TempDir dir;
     makeClip(dir, "good.mp4", 24, {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-movflags", "+faststart"});
-    const std::string bytes = clitest::slurp(dir / "good.mp4");
-    std::ofstream(dir / "cut.mp4", std::ios::binary) << bytes.substr(0, bytes.size() * 2 / 3);
-    std::string damaged = bytes;
-    for (std::size_t i = damaged.size() / 2; i < damaged.size() / 2 + 600; ++i) damaged[i] = '\x5a';
-    std::ofstream(dir / "damaged.mp4", std::ios::binary) << damaged;
+    // Matroska declares no frame count, only a duration.
+    makeClip(dir, "good.mkv", 24, {"-c:v", "ffv1"});
+    for (const char* ext : {".mp4", ".mkv"}) {
+        const std::string bytes = clitest::slurp(dir / ("good" + std::string(ext)));
+        std::ofstream(dir / ("cut" + std::string(ext)), std::ios::binary)
+            << bytes.substr(0, bytes.size() * 2 / 3);
+        std::string damaged = bytes;
+        for (std::size_t i = damaged.size() / 2; i < damaged.size() / 2 + 600; ++i) damaged[i] = '\x5a';
+        std::ofstream(dir / ("damaged" + std::string(ext)), std::ios::binary) << damaged;
+    }
     ffmpeg(dir, {"-f", "lavfi", "-i", "sine", "-t", "0.2", dir / "sound.m4a"});
     ffmpeg(dir, {"-f", "lavfi", "-i", "testsrc2=s=64x48", "-frames:v", "0", "-c:v", "mpeg4",
                  dir / "empty.avi"});
@@ -355,6 +360,8 @@ TEST(ClipEndToEnd, BadInputLosesNothing) {
     const Row rows[] = {
         {"truncated", {"@cut.mp4", "-o", "@keyed.mov"}, "cut.mp4: frame "},
         {"damaged", {"@damaged.mp4", "-o", "@keyed.mov"}, "damaged.mp4: frame "},
+        {"truncated, no frame count", {"@cut.mkv", "-o", "@keyed.mov"}, "cut.mkv: frame 16 is missing"},
+        {"damaged, no frame count", {"@damaged.mkv", "-o", "@keyed.mov"}, "damaged.mkv: frame 13 is missing"},
         {"no video stream", {"@sound.m4a", "-o", "@keyed.mov"}, "sound.m4a: has no video stream"},
         {"no frames", {"@empty.avi", "-o", "@keyed.mov"}, "empty.avi: the clip has no frames"},
         {"frame out of range", {"@good.mp4", "-o", "@keyed.mov", "--frames", "20-30"}, "frames 1-24"},
