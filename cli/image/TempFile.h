@@ -30,16 +30,7 @@ public:
 private:
     std::string final_;
     std::string path_;
-    int slot_ = -1;
     bool committed_ = false;
 };
-
-// Removes every unfinished temporary output when the process is interrupted
-// (SIGINT, SIGTERM, SIGHUP), then dies of the signal as it would have.
-void installInterruptCleanup();
-
-// The same, for a caller that handles the signal itself: unlinks every
-// unfinished temporary. Safe to call from a signal handler.
-void removeTemporariesNow() noexcept;
 
 }  // namespace kcli
