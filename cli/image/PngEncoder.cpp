@@ -183,7 +183,7 @@ void chunk(std::vector<uint8_t>& out, const char type[4], const uint8_t* data, s
 }  // namespace
 
 std::vector<unsigned char> encodePng(const HostImage& img, int level,
-                                     const std::vector<PngText>& text) {
+                                     const PngMetadata& metadata) {
     const int bpp = img.depth == Depth::U8 ? 4 : 8;
     std::vector<int> rows(static_cast<std::size_t>(img.height));
     for (int y = 0; y < img.height; ++y) rows[static_cast<std::size_t>(y)] = y;
@@ -207,7 +207,14 @@ std::vector<unsigned char> encodePng(const HostImage& img, int level,
     // Bit depth, colour type 6 (RGBA), deflate, adaptive filtering, no interlace.
     header.insert(header.end(), {static_cast<uint8_t>(bpp == 4 ? 8 : 16), 6, 0, 0, 0});
     chunk(png, "IHDR", header.data(), header.size());
-    for (const PngText& t : text) {
+    if (const auto& d = metadata.density) {
+        uint8_t body[9];
+        store32(body, d->x);
+        store32(body + 4, d->y);
+        body[8] = d->perMetre ? 1 : 0;
+        chunk(png, "pHYs", body, sizeof body);
+    }
+    for (const PngText& t : metadata.text) {
         std::vector<uint8_t> body(t.first.begin(), t.first.end());
         body.push_back(0);
         body.insert(body.end(), t.second.begin(), t.second.end());

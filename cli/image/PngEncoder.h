@@ -5,6 +5,8 @@
 // table).
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,10 +22,23 @@ constexpr int PNG_DEFAULT_LEVEL = 1;
 // A tEXt chunk: a keyword of 1 to 79 Latin-1 characters and its text.
 using PngText = std::pair<std::string, std::string>;
 
+// A pHYs chunk: pixels per unit across and down, the unit the metre or,
+// with `perMetre` false, none (the two give the pixels' aspect only).
+struct PngDensity {
+    uint32_t x = 0, y = 0;
+    bool perMetre = false;
+};
+
+// What the file holds besides its pixels, written before them, where
+// readers look for it.
+struct PngMetadata {
+    std::vector<PngText> text;
+    std::optional<PngDensity> density;
+};
+
 // `level`: 0 (stored, no compression) to 9. Float channels are clamped to
-// 0..1 and rounded to 16 bits. `text` is written before the pixels, where
-// readers look for it. Throws std::bad_alloc when memory runs out.
+// 0..1 and rounded to 16 bits. Throws std::bad_alloc when memory runs out.
 std::vector<unsigned char> encodePng(const HostImage& image, int level,
-                                     const std::vector<PngText>& text = {});
+                                     const PngMetadata& metadata = {});
 
 }  // namespace kcli

@@ -3,6 +3,7 @@
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -172,17 +173,28 @@ private:
         if (format_ == "openexr") p.imageSpec.erase_attribute("oiio:UnassociatedAlpha");
         else p.imageSpec.attribute("oiio:UnassociatedAlpha", associate_ ? 0 : 1);
 
-        p.pixels.assign(p.imageSpec.image_bytes(true), 0);
-        if (keepChannels) {
-            const FilePart& part = src->parts[src->keyed];
-            for (int c = 0; c < part.imageSpec.nchannels; ++c)
-                if (!src->channels.isKeyed(c))
-                    copyChannel(part.imageSpec, part.pixels.data(), c, p.imageSpec, p.pixels.data(), c);
-        }
-        hostToKeyed(img_, m, associate_ && m.alpha >= 0, p.imageSpec, p.pixels.data());
+        keyedMap_ = m;
+        keepChannels_ = keepChannels;
         intended_.push_back(p.imageSpec);
         keyedIndex_ = 0;
         parts_.push_back(std::move(p));
+    }
+
+    // The keyed part's pixels in the file's layout, for the image library's
+    // writers only: the tool's PNG encoder reads the frame itself, and a
+    // frame-sized copy made for nothing would stay in memory as it encodes.
+    void fillKeyed() {
+        Planned& p = parts_[keyedIndex_];
+        const ChannelMap& m = keyedMap_;
+        p.pixels.assign(p.imageSpec.image_bytes(true), 0);
+        if (keepChannels_) {
+            const SourceFile& src = *img_.source;
+            const FilePart& part = src.parts[src.keyed];
+            for (int c = 0; c < part.imageSpec.nchannels; ++c)
+                if (!src.channels.isKeyed(c))
+                    copyChannel(part.imageSpec, part.pixels.data(), c, p.imageSpec, p.pixels.data(), c);
+        }
+        hostToKeyed(img_, m, associate_ && m.alpha >= 0, p.imageSpec, p.pixels.data());
     }
 
     void keepWindows(const ImageSpec& in, ImageSpec& imageSpec) {
@@ -270,29 +282,56 @@ private:
     // PNG goes through its own encoder, several times faster than the image
     // library's (see PngEncoder.h), whenever that encoder can write what was
     // planned: straight RGBA at the host's own width of sample, at the
-    // origin, with attributes that are text. Its text chunks, else none.
-    std::optional<std::vector<PngText>> ownPngText() const {
+    // origin, with attributes that are text or the pixel density (which most
+    // PNG writers put in every file). Its chunks, else none.
+    std::optional<PngMetadata> ownPngMetadata() const {
         if (format_ != "png" || parts_.size() != 1 || associate_) return std::nullopt;
         const ImageSpec& s = parts_.front().imageSpec;
         const TypeDesc own = img_.depth == Depth::U8 ? TypeDesc::UINT8 : TypeDesc::UINT16;
         if (s.nchannels != 4 || s.format != own || s.x != 0 || s.y != 0 || s.full_x != 0 ||
             s.full_y != 0 || s.full_width != s.width || s.full_height != s.height)
             return std::nullopt;
-        std::vector<PngText> text;
+        PngMetadata metadata;
+        if (s.find_attribute("XResolution") || s.find_attribute("YResolution")) {
+            metadata.density = pngDensity(s);
+            if (!metadata.density) return std::nullopt;
+        }
         for (const OIIO::ParamValue& a : s.extra_attribs) {
             const std::string name = a.name().string();
             if (name == "compression" || name.rfind("oiio:", 0) == 0) continue;
+            if (metadata.density &&
+                (name == "XResolution" || name == "YResolution" || name == "ResolutionUnit"))
+                continue;
             if (a.type() != TypeDesc::STRING || name.size() > 79) return std::nullopt;
-            text.emplace_back(name, a.get_string());
+            metadata.text.emplace_back(name, a.get_string());
         }
-        return text;
+        return metadata;
     }
 
-    void encodeOwnPng(const std::vector<PngText>& text) {
+    // The image library reads a density per metre as dots per inch; "cm"
+    // and "inch" are per metre in the file, "none" (or no unit) the aspect
+    // alone. Rounded, so a file's own density comes back as it was.
+    static std::optional<PngDensity> pngDensity(const ImageSpec& s) {
+        const OIIO::ParamValue* xa = s.find_attribute("XResolution", TypeDesc::FLOAT);
+        const OIIO::ParamValue* ya = s.find_attribute("YResolution", TypeDesc::FLOAT);
+        if (!xa || !ya) return std::nullopt;
+        const std::string unit = s.get_string_attribute("ResolutionUnit", "none");
+        double scale = 1;
+        if (unit == "inch") scale = 100 / 2.54;
+        else if (unit == "cm") scale = 100;
+        else if (unit != "none") return std::nullopt;
+        const double x = xa->get_float() * scale, y = ya->get_float() * scale;
+        // NaN fails both comparisons.
+        if (!(x >= 0 && x <= 4294967295.0) || !(y >= 0 && y <= 4294967295.0)) return std::nullopt;
+        return PngDensity{static_cast<uint32_t>(std::lround(x)), static_cast<uint32_t>(std::lround(y)),
+                          unit != "none"};
+    }
+
+    void encodeOwnPng(const PngMetadata& metadata) {
         int level = PNG_DEFAULT_LEVEL;
         if (o_.compression)
             level = o_.compression->method == "none" ? 0 : o_.compression->level.value_or(6);
-        std::vector<unsigned char> encoded = encodePng(img_, level, text);
+        std::vector<unsigned char> encoded = encodePng(img_, level, metadata);
         TempFile temp(path_);
         out_.reset();
         checkWritten(&encoded, temp.path());
@@ -301,10 +340,11 @@ private:
     }
 
     void encode() {
-        if (const auto text = ownPngText()) {
-            encodeOwnPng(*text);
+        if (const auto metadata = ownPngMetadata()) {
+            encodeOwnPng(*metadata);
             return;
         }
+        fillKeyed();
         // Encoded in memory, then written with checked system calls: the
         // encoders' own file writing does not always notice a full disk.
         // Not TIFF: through any proxy, OpenImageIO's TIFF writer leaves out
@@ -391,6 +431,8 @@ private:
     std::string format_;
     bool associate_ = false;
     TypeDesc keyedType_;
+    ChannelMap keyedMap_;
+    bool keepChannels_ = false;
     std::vector<Planned> parts_;
     std::vector<ImageSpec> intended_;
     int keyedIndex_ = 0;

@@ -68,6 +68,10 @@ const FidelityRow ROWS[] = {
     {"PNG stays 8-bit and keeps its text",
      "--pattern checker 32x16 4 -d uint8 --attrib Comment 'plate 12, take 3'", ".png", {},
      ".png", "uint8", "R,G,B,A", "Comment=plate 12, take 3", 0, 0, 32, 1, ""},
+    {"PNG keeps its density",
+     "--pattern checker 32x16 4 -d uint8 --attrib XResolution 300.0 --attrib YResolution 300.0 "
+     "--attrib ResolutionUnit cm", ".png", {}, ".png", "uint8", "R,G,B,A", "XResolution=762",
+     0, 0, 32, 1, ""},
     {"10-bit DPX with alpha stays 10-bit",
      "--pattern checker 32x16 4 -d uint10", ".dpx", {}, ".dpx", "uint16", "R,G,B,A",
      "oiio:BitsPerSample=10", 0, 0, 32, 1, "Software (cut to"},

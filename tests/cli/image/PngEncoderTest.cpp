@@ -82,38 +82,47 @@ TEST(PngEncoder, WhatTheReaderSeesIsTheFrame) {
         int w, h, level;
         Content content;
         int minIdat;  // incompressible frames over 1 MiB span several IDAT chunks
-        bool text;
+        bool metadata;
     } rows[] = {
-        {"8-bit noise, several chunks, text", Depth::U8, 1100, 400, 1, Content::Noise, 2, true},
+        {"8-bit noise, several chunks, metadata", Depth::U8, 1100, 400, 1, Content::Noise, 2, true},
         {"8-bit gradient, predicted", Depth::U8, 300, 200, 6, Content::Gradient, 1, false},
         {"8-bit stored", Depth::U8, 700, 500, 0, Content::Noise, 2, false},
-        {"16-bit noise, several chunks, text", Depth::U16, 700, 300, 1, Content::Noise, 2, true},
+        {"16-bit noise, several chunks, metadata", Depth::U16, 700, 300, 1, Content::Noise, 2, true},
         {"16-bit gradient, level 9", Depth::U16, 64, 33, 9, Content::Gradient, 1, false},
         {"float gradient", Depth::F32, 257, 3, 1, Content::Gradient, 1, false},
-        {"one pixel, text", Depth::U8, 1, 1, 1, Content::Noise, 1, true},
+        {"one pixel, metadata", Depth::U8, 1, 1, 1, Content::Noise, 1, true},
     };
-    const std::vector<kcli::PngText> text = {{"Software", "kestrelumen render in.png -o out.png"},
-                                             {"Comment", "grain"}};
+    // 2835 per metre: 72 dots per inch, as the reader gives it.
+    const kcli::PngMetadata metadata{
+        {{"Software", "kestrelumen render in.png -o out.png"}, {"Comment", "grain"}},
+        kcli::PngDensity{2835, 5670, true}};
     TempDir dir;
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         const HostImage img = makeImage(r.depth, r.w, r.h, r.content);
-        const std::vector<kcli::PngText> given = r.text ? text : std::vector<kcli::PngText>{};
+        const kcli::PngMetadata given = r.metadata ? metadata : kcli::PngMetadata{};
         const std::vector<unsigned char> png = kcli::encodePng(img, r.level, given);
-        // IHDR, the text where readers look for it, the pixels, IEND.
+        // IHDR, the metadata where readers look for it, the pixels, IEND.
+        std::vector<std::string> expected = {"IHDR"};
+        if (given.density) expected.push_back("pHYs");
+        expected.insert(expected.end(), given.text.size(), "tEXt");
         const std::vector<std::string> types = chunkTypes(png);
-        ASSERT_GE(types.size(), 3 + given.size());
-        EXPECT_EQ(types.front(), "IHDR");
-        for (std::size_t i = 0; i < given.size(); ++i) EXPECT_EQ(types[1 + i], "tEXt");
-        for (std::size_t i = 1 + given.size(); i + 1 < types.size(); ++i) EXPECT_EQ(types[i], "IDAT");
+        ASSERT_GE(types.size(), expected.size() + 2);
+        EXPECT_EQ(std::vector<std::string>(types.begin(), types.begin() + expected.size()), expected);
+        for (std::size_t i = expected.size(); i + 1 < types.size(); ++i) EXPECT_EQ(types[i], "IDAT");
         EXPECT_EQ(types.back(), "IEND");
-        EXPECT_GE(static_cast<int>(types.size() - 2 - given.size()), r.minIdat);
+        EXPECT_GE(static_cast<int>(types.size() - 1 - expected.size()), r.minIdat);
 
         const std::string path = dir / "frame.png";
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
-        for (const kcli::PngText& t : given)
-            EXPECT_EQ(OIIO::ImageInput::open(path)->spec().get_string_attribute(t.first), t.second);
+        const OIIO::ImageSpec read = OIIO::ImageInput::open(path)->spec();
+        for (const kcli::PngText& t : given.text) EXPECT_EQ(read.get_string_attribute(t.first), t.second);
+        if (given.density) {
+            EXPECT_EQ(read.get_string_attribute("ResolutionUnit"), "inch");
+            EXPECT_FLOAT_EQ(read.get_float_attribute("XResolution"), 2835 * 0.0254f);
+            EXPECT_FLOAT_EQ(read.get_float_attribute("YResolution"), 5670 * 0.0254f);
+        }
         const FileImage back = readFile(path);
         ASSERT_EQ(back.width, r.w);
         ASSERT_EQ(back.height, r.h);
