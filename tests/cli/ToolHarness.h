@@ -2,6 +2,7 @@
 // end-to-end tests feed it.
 #pragma once
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -123,40 +124,54 @@ constexpr uid_t NOBODY = 65534;
 inline RunResult runTool(const std::vector<std::string>& args, const fs::path& scratch,
                          const RunLimits& limits = {}, const SignalWhen& interrupt = {}) {
     const fs::path outFile = scratch / ".stdout", errFile = scratch / ".stderr";
+    // Everything the child needs is made before the fork: another thread of
+    // this process may hold the allocator's lock at that moment, and a child
+    // that allocates (as setenv and freopen do) would wait for it forever.
+    std::string tool = limits.executable.empty() ? KESTRELUMEN_TOOL : limits.executable;
+    std::vector<std::string> argStrings = args;
+    std::vector<char*> argv{tool.data()};
+    for (std::string& a : argStrings) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    // Harmless without sanitizers. With them, full stacks let the
+    // suppressions name the third-party leak precisely.
+    const std::map<std::string, std::string> extra = {
+        {"ASAN_OPTIONS", "fast_unwind_on_malloc=0"},
+        {"LSAN_OPTIONS", "suppressions=" + limits.lsanSuppressions + ":print_suppressions=0"},
+        {"TSAN_OPTIONS", "suppressions=" + limits.tsanSuppressions + ":print_suppressions=0"}};
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (!extra.count(entry.substr(0, entry.find('=')))) envStrings.push_back(entry);
+    }
+    for (const auto& [var, more] : extra) {
+        const char* old = std::getenv(var.c_str());
+        envStrings.push_back(var + "=" + (old && *old ? std::string(old) + ":" : "") + more);
+    }
+    std::vector<char*> envp;
+    for (std::string& e : envStrings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const int outFd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int errFd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const rlimit fileSize{static_cast<rlim_t>(limits.fileSizeBytes),
+                          static_cast<rlim_t>(limits.fileSizeBytes)};
     const pid_t pid = ::fork();
     if (pid == 0) {
-        std::FILE* o = std::freopen(outFile.c_str(), "w", stdout);
-        std::FILE* e = std::freopen(errFile.c_str(), "w", stderr);
-        if (!o || !e) ::_exit(127);
-        std::signal(SIGXFSZ, SIG_DFL);
-        if (limits.fileSizeBytes > 0) {
-            const rlimit rl{static_cast<rlim_t>(limits.fileSizeBytes),
-                            static_cast<rlim_t>(limits.fileSizeBytes)};
-            ::setrlimit(RLIMIT_FSIZE, &rl);
-        }
+        // Only async-signal-safe calls from here to the exec.
+        if (outFd < 0 || errFd < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0) ::_exit(127);
+        struct sigaction dfl {};
+        dfl.sa_handler = SIG_DFL;
+        ::sigaction(SIGXFSZ, &dfl, nullptr);
+        if (limits.fileSizeBytes > 0) ::setrlimit(RLIMIT_FSIZE, &fileSize);
         if (limits.unprivileged && ::geteuid() == 0) {
             if (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0)
                 ::_exit(126);
         }
         if (limits.seconds > 0) ::alarm(limits.seconds);  // survives exec
-        // Harmless without sanitizers. With them, full stacks let the
-        // suppressions name the third-party leak precisely.
-        auto append = [](const char* var, const std::string& more) {
-            const char* old = std::getenv(var);
-            ::setenv(var, (old && *old ? std::string(old) + ":" : std::string()).append(more).c_str(), 1);
-        };
-        append("ASAN_OPTIONS", "fast_unwind_on_malloc=0");
-        append("LSAN_OPTIONS", "suppressions=" + limits.lsanSuppressions + ":print_suppressions=0");
-        append("TSAN_OPTIONS", "suppressions=" + limits.tsanSuppressions + ":print_suppressions=0");
-        std::vector<char*> argv;
-        std::string tool = limits.executable.empty() ? KESTRELUMEN_TOOL : limits.executable;
-        argv.push_back(tool.data());
-        std::vector<std::string> copy = args;
-        for (std::string& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(tool.c_str(), argv.data());
+        ::execve(tool.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
+    if (outFd >= 0) ::close(outFd);
+    if (errFd >= 0) ::close(errFd);
     int status = 0;
     bool signalled = false;
     while (interrupt.when && ::waitpid(pid, &status, WNOHANG) == 0) {
