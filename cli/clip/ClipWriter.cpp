@@ -11,13 +11,10 @@ extern "C" {
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <limits>
 #include <optional>
-#include <system_error>
 
 #include "cli/Depth16.h"
 #include "cli/ExitCodes.h"
@@ -25,8 +22,6 @@ extern "C" {
 #include "cli/clip/ClipColor.h"
 #include "cli/clip/ClipFormats.h"
 #include "cli/image/TempFile.h"
-
-namespace fs = std::filesystem;
 
 namespace kcli {
 
@@ -105,12 +100,7 @@ ClipWriter::ClipWriter(const std::string& path, const ClipWriterOptions& options
     m.o = options;
     av_log_set_level(AV_LOG_QUIET);
 
-    std::error_code ec;
-    const fs::path p(path);
-    if (fs::is_directory(p, ec)) throw Failure(EXIT_BAD_INPUT, path + ": is a folder");
-    const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
-    if (!fs::is_directory(dir, ec))
-        throw Failure(EXIT_BAD_INPUT, path + ": folder '" + dir.string() + "' does not exist");
+    checkOutputPlace(path);
 
     const AVOutputFormat* format = av_guess_format(nullptr, path.c_str(), nullptr);
     if (!format) throw Failure(EXIT_BAD_INPUT, path + ": no video container is known for this name");

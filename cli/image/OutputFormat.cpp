@@ -2,14 +2,10 @@
 
 #include <OpenImageIO/imageio.h>
 
-#include <filesystem>
-#include <system_error>
-
 #include "cli/ExitCodes.h"
 #include "cli/image/PixelTypes.h"
 #include "cli/image/SourceFile.h"
-
-namespace fs = std::filesystem;
+#include "cli/image/TempFile.h"
 
 namespace kcli {
 namespace {
@@ -73,12 +69,7 @@ void checkCompression(const std::string& path, const std::string& format,
 }
 
 void checkOutputPath(const std::string& path, bool needsAlpha, const WriteOptions& options) {
-    std::error_code ec;
-    const fs::path p(path);
-    if (fs::is_directory(p, ec)) throw Failure(EXIT_BAD_INPUT, path + ": is a folder");
-    const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
-    if (!fs::is_directory(dir, ec))
-        throw Failure(EXIT_BAD_INPUT, path + ": folder '" + dir.string() + "' does not exist");
+    checkOutputPlace(path);
     const std::string format = formatName(path);
     if (needsAlpha) {
         auto out = OIIO::ImageOutput::create(path);

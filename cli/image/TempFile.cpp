@@ -14,6 +14,16 @@ namespace fs = std::filesystem;
 
 namespace kcli {
 
+void checkOutputPlace(const std::string& finalPath) {
+    std::error_code ec;
+    const fs::path p(finalPath);
+    if (fs::is_directory(p, ec)) throw Failure(EXIT_BAD_INPUT, finalPath + ": is a folder");
+    const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
+    if (!fs::is_directory(dir, ec))
+        throw Failure(EXIT_BAD_INPUT,
+                      finalPath + ": folder '" + dir.string() + "' does not exist");
+}
+
 TempFile::TempFile(const std::string& finalPath) : final_(finalPath) {
     const fs::path p(finalPath);
     const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");

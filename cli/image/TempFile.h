@@ -8,6 +8,10 @@
 
 namespace kcli {
 
+// Refuses (exit 2, naming the path) an output that is a folder or whose
+// folder does not exist, before any work is done for it.
+void checkOutputPlace(const std::string& finalPath);
+
 class TempFile {
 public:
     // Hidden, in the folder of `finalPath`, named for it and this process.
