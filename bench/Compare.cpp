@@ -60,34 +60,13 @@ int FramesReported(const std::string& ffmpegLog) {
 std::vector<std::string> FfmpegCommand(const std::string& ffmpeg, const std::string& rawFile,
                                        int width, int height, int frames,
                                        const std::string& filters, bool verbose) {
-    return {ffmpeg,
-            "-hide_banner",
-            "-nostdin",
-            "-loglevel",
-            verbose ? "info" : "error",
+    return {ffmpeg, "-hide_banner", "-nostdin", "-loglevel", verbose ? "info" : "error",
             verbose ? "-stats" : "-nostats",
             // Decoding, filtering and the (null) encoder each on one thread.
-            "-threads",
-            "1",
-            "-filter_threads",
-            "1",
-            "-stream_loop",
-            std::to_string(frames - 1),
-            "-f",
-            "rawvideo",
-            "-pix_fmt",
-            "argb",
-            "-video_size",
-            std::to_string(width) + "x" + std::to_string(height),
-            "-i",
-            rawFile,
-            "-threads",
-            "1",
-            "-vf",
-            filters,
-            "-f",
-            "null",
-            "-"};
+            "-threads", "1", "-filter_threads", "1", "-stream_loop", std::to_string(frames - 1),
+            "-f", "rawvideo", "-pix_fmt", "argb", "-video_size",
+            std::to_string(width) + "x" + std::to_string(height), "-i", rawFile, "-threads", "1",
+            "-vf", filters, "-f", "null", "-"};
 }
 
 std::vector<Verdict> Judge(const std::vector<Row>& rows, const std::vector<Goal>& goals) {

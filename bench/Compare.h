@@ -52,9 +52,9 @@ struct Goal {
 
 struct Verdict {
     std::string label;
-    double ratio;   // NaN when either row is missing or unmeasured
+    double ratio;  // NaN when either row is missing or unmeasured
     double minimum;
-    bool met;       // false also when not measured
+    bool met;  // false also when not measured
 };
 
 std::vector<Verdict> Judge(const std::vector<Row>& rows, const std::vector<Goal>& goals);

@@ -29,11 +29,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <ctime>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -142,8 +142,11 @@ struct DepthBench {
                 throw RunError("a kernel returned an error");
         };
         tasks.push_back({"memcpy of the frame, " + n,
-                         [this, bytes] { std::memcpy(shippedOut.data(), in.data(), bytes); }, {}});
-        tasks.push_back({n + " empty kernel (call floor)", [this, key] { key(CopyPixel<Pixel>, shippedOut); }, {}});
+                         [this, bytes] { std::memcpy(shippedOut.data(), in.data(), bytes); },
+                         {}});
+        tasks.push_back({n + " empty kernel (call floor)",
+                         [this, key] { key(CopyPixel<Pixel>, shippedOut); },
+                         {}});
         tasks.push_back({n + " plain", [this, key] { key(plain, plainOut); }, {}});
         tasks.push_back({n + " shipped", [this, key] { key(shipped, shippedOut); }, {}});
     }
@@ -182,20 +185,20 @@ double RunTimed(const std::vector<std::string>& args, const std::string& logFile
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     pid_t pid = 0;
     const Clock::time_point start = Clock::now();
     const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        throw RunError("cannot run " + args[0] + ": " + std::strerror(spawned));
+    if (spawned != 0) throw RunError("cannot run " + args[0] + ": " + std::strerror(spawned));
     int status = 0;
     rusage usage{};
     while (wait4(pid, &status, 0, &usage) < 0)
         if (errno != EINTR) throw RunError("waiting for " + args[0] + ": " + std::strerror(errno));
     const double elapsed = timing == Timing::Cpu ? Seconds(usage.ru_utime) + Seconds(usage.ru_stime)
-                                                  : Seconds(Clock::now() - start);
+                                                 : Seconds(Clock::now() - start);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::ifstream log(logFile);
         std::stringstream text;
@@ -263,8 +266,8 @@ std::string LoadText() {
 int Run(const Options& o) {
     const double pixels = static_cast<double>(o.width) * o.height;
     const int passes = PassesFor(pixels);
-    std::printf("Plate %dx%d, %d repeat(s), %d pass(es) per sample, %s; %s; %s at start\n",
-                o.width, o.height, o.repeats, passes,
+    std::printf("Plate %dx%d, %d repeat(s), %d pass(es) per sample, %s; %s; %s at start\n", o.width,
+                o.height, o.repeats, passes,
                 o.timing == Timing::Cpu ? "CPU time" : "wall-clock time", AffinityText().c_str(),
                 LoadText().c_str());
     std::fflush(stdout);
@@ -277,7 +280,8 @@ int Run(const Options& o) {
     kestrelumen::KeySettings ks = kbench::BenchSettings();
     auto d8 = MakeDepth<PF_Pixel>("8-bit", plain::KeyPixel8, kestrelumen::KeyPixel8, plate);
     auto d16 = MakeDepth<PF_Pixel16>("16-bit", plain::KeyPixel16, kestrelumen::KeyPixel16, plate);
-    auto dF = MakeDepth<PF_PixelFloat>("float", plain::KeyPixelFloat, kestrelumen::KeyPixelFloat, plate);
+    auto dF =
+        MakeDepth<PF_PixelFloat>("float", plain::KeyPixelFloat, kestrelumen::KeyPixelFloat, plate);
     plate = {};
     std::vector<Task> tasks;
     d8.addTasks(tasks, ks, o.width, o.height);
@@ -303,7 +307,8 @@ int Run(const Options& o) {
         char key[32];
         std::snprintf(key, sizeof key, "0x%02X%02X%02X", kbench::KEY_RED, kbench::KEY_GREEN,
                       kbench::KEY_BLUE);
-        const std::string colorkey = std::string("colorkey=color=") + key + ":similarity=0.3:blend=0.1";
+        const std::string colorkey =
+            std::string("colorkey=color=") + key + ":similarity=0.3:blend=0.1";
         chains = {{"null", "null", {}},
                   {"colorkey", colorkey, {}},
                   {"colorkey,despill", colorkey + ",despill=type=green", {}}};
@@ -327,10 +332,10 @@ int Run(const Options& o) {
             t.samples.push_back(elapsed() / passes);
         }
         for (FfmpegChain& c : chains)
-            c.samples.push_back(RunTimed(kbench::FfmpegCommand(o.ffmpeg, raw->path(), o.width,
-                                                               o.height, o.ffmpegFrames, c.filters,
-                                                               false),
-                                         log->path(), o.timing));
+            c.samples.push_back(
+                RunTimed(kbench::FfmpegCommand(o.ffmpeg, raw->path(), o.width, o.height,
+                                               o.ffmpegFrames, c.filters, false),
+                         log->path(), o.timing));
         std::fprintf(stderr, "compare: repeat %d of %d done\n", r + 1, o.repeats);
     }
 
@@ -339,9 +344,9 @@ int Run(const Options& o) {
     if (!chains.empty()) {
         const kbench::Summary null = kbench::Summarise(chains[0].samples);
         for (std::size_t i = 1; i < chains.size(); ++i)
-            rows.push_back({"ffmpeg " + chains[i].label + " (net), 8-bit",
-                            kbench::NetPerFrame(kbench::Summarise(chains[i].samples), null,
-                                                o.ffmpegFrames)});
+            rows.push_back(
+                {"ffmpeg " + chains[i].label + " (net), 8-bit",
+                 kbench::NetPerFrame(kbench::Summarise(chains[i].samples), null, o.ffmpegFrames)});
     }
     const std::vector<kbench::Goal> goals = {
         {"8-bit: shipped vs plain", "8-bit plain", "8-bit shipped", 4.0},
@@ -359,7 +364,8 @@ int Run(const Options& o) {
         std::printf("%s, %d frames per run, net of the same run through its null filter\n",
                     ffmpegVersion.c_str(), o.ffmpegFrames);
 
-    const std::size_t diff8 = d8.differences(), diff16 = d16.differences(), diffF = dF.differences();
+    const std::size_t diff8 = d8.differences(), diff16 = d16.differences(),
+                      diffF = dF.differences();
     std::printf("Shipped output vs plain, bit for bit: 8-bit %s, 16-bit %s, float %s\n",
                 diff8 ? (std::to_string(diff8) + " pixels DIFFER").c_str() : "identical",
                 diff16 ? (std::to_string(diff16) + " pixels DIFFER").c_str() : "identical",
@@ -372,15 +378,18 @@ int Run(const Options& o) {
 
 int main(int argc, char** argv) {
     Options o;
-    CLI::App app{"Times the keying kernels against their plain rendering, a memcpy and ffmpeg's "
-                 "colorkey on one generated green-screen plate, single-threaded.",
-                 "compare_kernels"};
+    CLI::App app{
+        "Times the keying kernels against their plain rendering, a memcpy and ffmpeg's "
+        "colorkey on one generated green-screen plate, single-threaded.",
+        "compare_kernels"};
     app.add_option("--width", o.width, "Plate width")->check(CLI::Range(1, 16384));
     app.add_option("--height", o.height, "Plate height")->check(CLI::Range(1, 16384));
-    app.add_option("--repeats", o.repeats, "Timed runs of everything; the table shows the fastest and the median")
+    app.add_option("--repeats", o.repeats,
+                   "Timed runs of everything; the table shows the fastest and the median")
         ->check(CLI::Range(1, 1000));
     app.add_option("--ffmpeg", o.ffmpeg, "ffmpeg to run, or \"none\" to skip it");
-    app.add_option("--ffmpeg-frames", o.ffmpegFrames, "Frames per ffmpeg run")->check(CLI::Range(1, 100000));
+    app.add_option("--ffmpeg-frames", o.ffmpegFrames, "Frames per ffmpeg run")
+        ->check(CLI::Range(1, 100000));
     app.add_option("--tmp", o.tmpDir, "Folder for the raw plate ffmpeg reads (best a tmpfs)");
     std::string timing = "cpu";
     app.add_option("--timing", timing,

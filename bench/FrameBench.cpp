@@ -54,7 +54,8 @@ PF_Err NoEntry(PF_Cmd, PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*, vo
 
 template <typename Pixel>
 void FillWorld(World& w) {
-    for (int y = 0; y < w.height(); ++y) kbench::FillPlateRow(w.row<Pixel>(y), y, w.width(), w.height());
+    for (int y = 0; y < w.height(); ++y)
+        kbench::FillPlateRow(w.row<Pixel>(y), y, w.width(), w.height());
 }
 
 void FillPlate(World& w) {
@@ -81,7 +82,8 @@ std::unique_ptr<World> CopyOfPlate(Depth depth) {
     const World& plate = Plate(depth);
     auto w = std::make_unique<World>(depth, kWidth, kHeight);
     for (int y = 0; y < kHeight; ++y)
-        std::copy(plate.rowBytes(y), plate.rowBytes(y) + kWidth * plate.pixelSize(), w->rowBytes(y));
+        std::copy(plate.rowBytes(y), plate.rowBytes(y) + kWidth * plate.pixelSize(),
+                  w->rowBytes(y));
     return w;
 }
 
@@ -95,8 +97,8 @@ double ProcessCpuSeconds() {
 // column counts the calling thread only), per iteration, in ms. With the
 // calling thread's, it tells how the work was shared between the threads.
 void SetProcessCpu(benchmark::State& state, double cpuAtStart) {
-    state.counters["process_cpu_ms"] = benchmark::Counter(
-        (ProcessCpuSeconds() - cpuAtStart) * 1e3, benchmark::Counter::kAvgIterations);
+    state.counters["process_cpu_ms"] = benchmark::Counter((ProcessCpuSeconds() - cpuAtStart) * 1e3,
+                                                          benchmark::Counter::kAvgIterations);
 }
 
 void SetPerPixel(benchmark::State& state, unsigned threads) {
@@ -206,7 +208,8 @@ void Frame(benchmark::State& state, Depth depth) {
         state.SkipWithError(CommandError("parameter setup", params).c_str());
         return;
     }
-    host->setColor(kestrelumen::PARAM_KEY_COLOR, PF_Pixel{255, kbench::KEY_RED, kbench::KEY_GREEN, kbench::KEY_BLUE});
+    host->setColor(kestrelumen::PARAM_KEY_COLOR,
+                   PF_Pixel{255, kbench::KEY_RED, kbench::KEY_GREEN, kbench::KEY_BLUE});
     host->setFloat(kestrelumen::PARAM_CHOKE_TRANSPARENT, kbench::CHOKE_CLEAR);
     host->setFloat(kestrelumen::PARAM_CHOKE_OPAQUE, kbench::CHOKE_OPAQUE);
     host->setFloat(kestrelumen::PARAM_SPILL_AMOUNT, kbench::SPILL_AMOUNT);
@@ -219,9 +222,9 @@ void Frame(benchmark::State& state, Depth depth) {
     for (auto _ : state) {
         const refhost::FrameResult r = host->renderFrame(*in, out);
         if (r.err() != PF_Err_NONE) {
-            state.SkipWithError(CommandError(r.render ? "render" : "pre-render",
-                                             r.render ? *r.render : r.preRender)
-                                    .c_str());
+            state.SkipWithError(
+                CommandError(r.render ? "render" : "pre-render", r.render ? *r.render : r.preRender)
+                    .c_str());
             break;
         }
         benchmark::ClobberMemory();
@@ -312,9 +315,10 @@ public:
             for (const auto& [threads, t] : byThreads) {
                 if (threads < 2 || t.wall <= 0.0) continue;
                 if (!header) {
-                    std::printf("\nScaling, time on 1 thread / time on N (goal %.1fx on 2 cores):\n"
-                                "%-26s %8s %10s %16s\n",
-                                kGoalOnTwo, "", "threads", "measured", "CPU-time estimate");
+                    std::printf(
+                        "\nScaling, time on 1 thread / time on N (goal %.1fx on 2 cores):\n"
+                        "%-26s %8s %10s %16s\n",
+                        kGoalOnTwo, "", "threads", "measured", "CPU-time estimate");
                     header = true;
                 }
                 const double measured = one->second.wall / t.wall;

@@ -84,7 +84,9 @@ void Args(benchmark::internal::Benchmark* b) {
 
 void Key8(benchmark::State& state, Kernel<PF_Pixel> k) { KeyFrame<PF_Pixel>(state, k); }
 void Key16(benchmark::State& state, Kernel<PF_Pixel16> k) { KeyFrame<PF_Pixel16>(state, k); }
-void KeyFloat(benchmark::State& state, Kernel<PF_PixelFloat> k) { KeyFrame<PF_PixelFloat>(state, k); }
+void KeyFloat(benchmark::State& state, Kernel<PF_PixelFloat> k) {
+    KeyFrame<PF_PixelFloat>(state, k);
+}
 
 }  // namespace
 

@@ -20,7 +20,8 @@ namespace {
 
 using kcli::HostImage;
 
-double fastestMs(int repeats, const std::function<void()>& setup, const std::function<void()>& work) {
+double fastestMs(int repeats, const std::function<void()>& setup,
+                 const std::function<void()>& work) {
     double best = 1e300;
     for (int i = 0; i < repeats; ++i) {
         setup();
@@ -83,9 +84,11 @@ int main(int argc, char** argv) {
         const double automatic = fastestMs(
             repeats, [] {}, [&] { sink = sink + kcli::estimateKey(p.image)->count; });
         const double border = fastestMs(
-            repeats, [] {}, [&] { sink = sink + static_cast<int>(kcli::screenOnBorder(p.image).has_value()); });
+            repeats, [] {},
+            [&] { sink = sink + static_cast<int>(kcli::screenOnBorder(p.image).has_value()); });
         const double rect = fastestMs(
-            repeats, [] {}, [&] { sink = sink + kcli::medianRect(p.image, 20, 20, 200, 150).count; });
+            repeats, [] {},
+            [&] { sink = sink + kcli::medianRect(p.image, 20, 20, 200, 150).count; });
         std::printf("%-18s %9.2f %9.2f %9.2f %9.2f %10.1fx\n", p.name, key, automatic, border, rect,
                     key / automatic);
     }

@@ -30,22 +30,27 @@ void addControlFlags(CLI::App* command, ControlFlags& f, bool withView) {
     command->add_option("--key-frame", f.keyFrame,
                         "Frame that --key auto, --key-at and --key-rect measure (default the "
                         "first keyed); the colour found keys every frame");
-    command->add_option("--choke-transparent", f.controls.choke_transparent,
-                        "Choke toward transparent, 0..1: pushes partly transparent pixels to "
-                        "full transparency")
+    command
+        ->add_option("--choke-transparent", f.controls.choke_transparent,
+                     "Choke toward transparent, 0..1: pushes partly transparent pixels to "
+                     "full transparency")
         ->capture_default_str();
-    command->add_option("--choke-opaque", f.controls.choke_opaque,
-                        "Choke toward opaque, 0..1: pushes partly transparent pixels to full "
-                        "opacity")
+    command
+        ->add_option("--choke-opaque", f.controls.choke_opaque,
+                     "Choke toward opaque, 0..1: pushes partly transparent pixels to full "
+                     "opacity")
         ->capture_default_str();
-    command->add_option("--spill-amount", f.controls.spill_amount, "Spill suppression strength, 0..1")
+    command
+        ->add_option("--spill-amount", f.controls.spill_amount, "Spill suppression strength, 0..1")
         ->capture_default_str();
-    command->add_option("--spill-size", f.controls.spill_size,
-                        "Distance from the key colour over which spill is suppressed, 0..1")
+    command
+        ->add_option("--spill-size", f.controls.spill_size,
+                     "Distance from the key colour over which spill is suppressed, 0..1")
         ->capture_default_str();
     if (withView)
-        command->add_option("--view", f.view,
-                            "Output: source, alpha (alpha matte), spill (spill matte) or final")
+        command
+            ->add_option("--view", f.view,
+                         "Output: source, alpha (alpha matte), spill (spill matte) or final")
             ->capture_default_str();
 }
 

@@ -16,8 +16,8 @@ struct NamedColor {
 };
 
 constexpr NamedColor NAMED_COLORS[] = {
-    {"green", {0, 255, 0}},   {"blue", {0, 0, 255}},   {"red", {255, 0, 0}},
-    {"black", {0, 0, 0}},     {"white", {255, 255, 255}}, {"cyan", {0, 255, 255}},
+    {"green", {0, 255, 0}},     {"blue", {0, 0, 255}},      {"red", {255, 0, 0}},
+    {"black", {0, 0, 0}},       {"white", {255, 255, 255}}, {"cyan", {0, 255, 255}},
     {"magenta", {255, 0, 255}}, {"yellow", {255, 255, 0}},
 };
 
@@ -59,7 +59,8 @@ uint8_t unitToCode(const std::string& text, const std::string& part) {
     char* end = nullptr;
     const double v = std::strtod(begin, &end);
     while (end && std::isspace(static_cast<unsigned char>(*end))) ++end;
-    if (part.empty() || end == begin || *end != '\0') badColor(text, "has a part that is not a number");
+    if (part.empty() || end == begin || *end != '\0')
+        badColor(text, "has a part that is not a number");
     // Written so that NaN fails too.
     if (!(v >= 0.0 && v <= 1.0)) badColor(text, "has a value outside 0..1");
     return static_cast<uint8_t>(std::lround(v * 255.0));
@@ -99,11 +100,16 @@ const char* keyColorName(const KeyColor& color) {
 int parseView(const std::string& text) {
     using namespace kestrelumen;
     static const std::pair<const char*, int> names[] = {
-        {"source", VIEW_SOURCE},          {"1", VIEW_SOURCE},
-        {"alpha", VIEW_ALPHA_MATTE},      {"alpha-matte", VIEW_ALPHA_MATTE},
-        {"2", VIEW_ALPHA_MATTE},          {"spill", VIEW_SPILL_MATTE},
-        {"spill-matte", VIEW_SPILL_MATTE}, {"3", VIEW_SPILL_MATTE},
-        {"final", VIEW_FINAL},            {"4", VIEW_FINAL},
+        {"source", VIEW_SOURCE},
+        {"1", VIEW_SOURCE},
+        {"alpha", VIEW_ALPHA_MATTE},
+        {"alpha-matte", VIEW_ALPHA_MATTE},
+        {"2", VIEW_ALPHA_MATTE},
+        {"spill", VIEW_SPILL_MATTE},
+        {"spill-matte", VIEW_SPILL_MATTE},
+        {"3", VIEW_SPILL_MATTE},
+        {"final", VIEW_FINAL},
+        {"4", VIEW_FINAL},
     };
     const std::string name = lower(text);
     for (const auto& [n, v] : names)

@@ -121,19 +121,32 @@ void printRegistration(const std::vector<uint8_t>& bytes) {
         return std::to_string(v.major) + "." + std::to_string(v.minor);
     };
     for (const refhost::PiplProperty& p : pipl.properties) {
-        if (p.key == "kind" && pipl.kind) show("kind", *pipl.kind);
-        else if (p.key == "name" && pipl.name) show("name", printable(*pipl.name));
-        else if (p.key == "catg" && pipl.category) show("catg", printable(*pipl.category));
-        else if (p.key == "8664" && pipl.entryPoint) show("8664", printable(*pipl.entryPoint) + "  (entry point)");
-        else if (p.key == "ePVR" && pipl.piplVersion) show("ePVR", ver(*pipl.piplVersion) + "  (property list version)");
-        else if (p.key == "eSVR" && pipl.interfaceVersion) show("eSVR", ver(*pipl.interfaceVersion) + "  (interface version)");
-        else if (p.key == "eVER" && pipl.version) show("eVER", versionText(*pipl.version));
-        else if (p.key == "eINF" && pipl.infoFlags) show("eINF", hex(*pipl.infoFlags));
-        else if (p.key == "eGLO" && pipl.outFlags) show("eGLO", flagText(static_cast<int32_t>(*pipl.outFlags), OUT_FLAGS));
-        else if (p.key == "eGL2" && pipl.outFlags2) show("eGL2", flagText(static_cast<int32_t>(*pipl.outFlags2), OUT_FLAGS2));
-        else if (p.key == "eMNA" && pipl.matchName) show("eMNA", printable(*pipl.matchName) + "  (match name)");
-        else if (p.key == "aeFL" && pipl.aeFlags) show("aeFL", hex(*pipl.aeFlags));
-        else show(printable(p.key).c_str(), std::to_string(p.length) + " bytes");
+        if (p.key == "kind" && pipl.kind)
+            show("kind", *pipl.kind);
+        else if (p.key == "name" && pipl.name)
+            show("name", printable(*pipl.name));
+        else if (p.key == "catg" && pipl.category)
+            show("catg", printable(*pipl.category));
+        else if (p.key == "8664" && pipl.entryPoint)
+            show("8664", printable(*pipl.entryPoint) + "  (entry point)");
+        else if (p.key == "ePVR" && pipl.piplVersion)
+            show("ePVR", ver(*pipl.piplVersion) + "  (property list version)");
+        else if (p.key == "eSVR" && pipl.interfaceVersion)
+            show("eSVR", ver(*pipl.interfaceVersion) + "  (interface version)");
+        else if (p.key == "eVER" && pipl.version)
+            show("eVER", versionText(*pipl.version));
+        else if (p.key == "eINF" && pipl.infoFlags)
+            show("eINF", hex(*pipl.infoFlags));
+        else if (p.key == "eGLO" && pipl.outFlags)
+            show("eGLO", flagText(static_cast<int32_t>(*pipl.outFlags), OUT_FLAGS));
+        else if (p.key == "eGL2" && pipl.outFlags2)
+            show("eGL2", flagText(static_cast<int32_t>(*pipl.outFlags2), OUT_FLAGS2));
+        else if (p.key == "eMNA" && pipl.matchName)
+            show("eMNA", printable(*pipl.matchName) + "  (match name)");
+        else if (p.key == "aeFL" && pipl.aeFlags)
+            show("aeFL", hex(*pipl.aeFlags));
+        else
+            show(printable(p.key).c_str(), std::to_string(p.length) + " bytes");
     }
 }
 

@@ -73,8 +73,7 @@ struct Keyer::Impl {
     std::condition_variable idleChanged;
     Description description;
 
-    Impl(const std::string& p, refhost::PluginLibrary lib)
-        : path(p), library(std::move(lib)) {}
+    Impl(const std::string& p, refhost::PluginLibrary lib) : path(p), library(std::move(lib)) {}
 
     [[noreturn]] void fail(const char* what, const refhost::CommandResult& r) const {
         std::string msg = path + ": " + what + " failed";
@@ -88,8 +87,8 @@ struct Keyer::Impl {
     // that does not give everything back still renders, but the user hears.
     void reportImbalances(const char* what, const std::vector<std::string>& imbalances) const {
         for (const std::string& line : imbalances)
-            writeStderr("kestrelumen: warning: " + path + ": " + what + " left unbalanced: " + line +
-                        "\n");
+            writeStderr("kestrelumen: warning: " + path + ": " + what +
+                        " left unbalanced: " + line + "\n");
     }
 
     void check(const char* what, const refhost::CommandResult& r) const {
@@ -119,7 +118,8 @@ struct Keyer::Impl {
 Keyer::Keyer(const std::string& pluginPath, int threads, int instances) {
     std::error_code ec;
     if (!fs::exists(pluginPath, ec))
-        throw Failure(EXIT_PLUGIN, pluginPath + ": no such plug-in (build it, or pass --plugin PATH)");
+        throw Failure(EXIT_PLUGIN,
+                      pluginPath + ": no such plug-in (build it, or pass --plugin PATH)");
     try {
         impl_ = std::make_unique<Impl>(pluginPath, refhost::PluginLibrary::load(pluginPath));
         refhost::HostOptions options;
@@ -177,14 +177,14 @@ Keyer::Keyer(const std::string& pluginPath, int threads, int instances) {
                 break;
             case PF_Param_POPUP:
                 row.range = "1.." + std::to_string(def.u.pd.num_choices);
-                row.dephault = std::to_string(def.u.pd.dephault) + " (" + viewName(def.u.pd.dephault) + ")";
+                row.dephault =
+                    std::to_string(def.u.pd.dephault) + " (" + viewName(def.u.pd.dephault) + ")";
                 row.choices = p.choices;
                 row.min = 1;
                 row.max = def.u.pd.num_choices;
                 row.dflt = def.u.pd.dephault;
                 break;
-            default:
-                break;
+            default: break;
         }
         d.params.push_back(row);
     }
@@ -206,7 +206,8 @@ void Keyer::setControls(const Controls& c) {
     const int color = k.findParam(PARAM_ID_KEY_COLOR, PF_Param_COLOR, "key colour");
     const int chokeT =
         k.findParam(PARAM_ID_CHOKE_TRANSPARENT, PF_Param_FLOAT_SLIDER, "choke toward transparent");
-    const int chokeO = k.findParam(PARAM_ID_CHOKE_OPAQUE, PF_Param_FLOAT_SLIDER, "choke toward opaque");
+    const int chokeO =
+        k.findParam(PARAM_ID_CHOKE_OPAQUE, PF_Param_FLOAT_SLIDER, "choke toward opaque");
     const int amount = k.findParam(PARAM_ID_SPILL_AMOUNT, PF_Param_FLOAT_SLIDER, "spill amount");
     const int size = k.findParam(PARAM_ID_SPILL_SIZE, PF_Param_FLOAT_SLIDER, "spill size");
     const int view = k.findParam(PARAM_ID_VIEW, PF_Param_POPUP, "view");

@@ -46,8 +46,11 @@ std::string progressLogLine(int done, int total, int frame, double seconds) {
 }
 
 Progress::Progress(int total, bool enabled, double logIntervalSeconds)
-    : total_(total), enabled_(enabled), terminal_(::isatty(STDERR_FILENO) != 0),
-      logInterval_(logIntervalSeconds), start_(std::chrono::steady_clock::now()) {
+    : total_(total),
+      enabled_(enabled),
+      terminal_(::isatty(STDERR_FILENO) != 0),
+      logInterval_(logIntervalSeconds),
+      start_(std::chrono::steady_clock::now()) {
     // Shown at once: the first frame of a large sequence can take a while.
     if (enabled_ && terminal_) draw();
 }

@@ -20,10 +20,10 @@
 #include "cli/Sequence.h"
 #include "cli/clip/ClipOptions.h"
 #include "cli/pipeline/ImageSequenceSink.h"
+#include "cli/pipeline/ImageSequenceSource.h"
 #include "cli/pipeline/Interrupt.h"
 #include "cli/pipeline/Pipeline.h"
 #include "cli/pipeline/RunPlan.h"
-#include "cli/pipeline/ImageSequenceSource.h"
 
 namespace fs = std::filesystem;
 
@@ -77,9 +77,10 @@ std::vector<int> presentFrames(const FramePattern& in, const RenderOptions& o) {
     if (!o.skipMissing)
         throw Failure(EXIT_BAD_INPUT,
                       in.path(missing.front()) + ": frame " + std::to_string(missing.front()) +
-                          " of the sequence is missing (missing frames: " +
-                          frameListText(missing) + "); use --skip-missing to key the others");
-    if (present.empty()) throw Failure(EXIT_BAD_INPUT, o.input + ": none of the requested frames exist");
+                          " of the sequence is missing (missing frames: " + frameListText(missing) +
+                          "); use --skip-missing to key the others");
+    if (present.empty())
+        throw Failure(EXIT_BAD_INPUT, o.input + ": none of the requested frames exist");
     std::fprintf(stderr, "kestrelumen: warning: skipping %zu missing frame%s: %s\n", missing.size(),
                  missing.size() == 1 ? "" : "s", frameListText(missing).c_str());
     return present;
@@ -94,7 +95,8 @@ void checkNoOverwrite(const std::vector<std::string>& inputFiles,
     for (const std::string& path : inputFiles) {
         inputs.emplace(identity(path), path);
         struct stat st;
-        if (::stat(path.c_str(), &st) == 0) inodes.emplace(std::make_pair(st.st_dev, st.st_ino), path);
+        if (::stat(path.c_str(), &st) == 0)
+            inodes.emplace(std::make_pair(st.st_dev, st.st_ino), path);
     }
     for (const std::string& path : outputFiles) {
         auto hit = inputs.find(identity(path));
@@ -105,7 +107,8 @@ void checkNoOverwrite(const std::vector<std::string>& inputFiles,
             if (same != inodes.end()) clash = same->second;
         }
         if (!clash.empty())
-            throw Failure(EXIT_BAD_INPUT, "-o: '" + path + "' would overwrite the input '" + clash + "'");
+            throw Failure(EXIT_BAD_INPUT,
+                          "-o: '" + path + "' would overwrite the input '" + clash + "'");
     }
 }
 
@@ -143,21 +146,23 @@ int runRender(const RenderOptions& o) {
         for (int f : frames) inputFiles.push_back(in.path(f));
     }
     if (!clips.out && !out.isSequence() && frames.size() != 1)
-        throw Failure(EXIT_BAD_INPUT,
-                      "-o: '" + o.output + "' is one image but " + o.input + " has " +
-                          std::to_string(frames.size()) +
-                          " frames; name one with --frames N, or write a sequence "
-                          "(out.####.png) or a clip (.mov, .mkv, .webm)");
+        throw Failure(EXIT_BAD_INPUT, "-o: '" + o.output + "' is one image but " + o.input +
+                                          " has " + std::to_string(frames.size()) +
+                                          " frames; name one with --frames N, or write a sequence "
+                                          "(out.####.png) or a clip (.mov, .mkv, .webm)");
     std::vector<std::string> outputFiles;
-    if (clips.out) outputFiles = {o.output};
+    if (clips.out)
+        outputFiles = {o.output};
     else
         for (int f : frames) outputFiles.push_back(out.path(f));
     checkNoOverwrite(inputFiles, outputFiles);
 
     const int view = o.controls.view;
-    if (!clips.out) checkOutputPath(out.path(frames.front()), !isMatteView(view) && !o.over, o.write);
+    if (!clips.out)
+        checkOutputPath(out.path(frames.front()), !isMatteView(view) && !o.over, o.write);
 
-    if (!clip) images = std::make_unique<ImageSequenceSource>(in, frames, o.depth.has_value(), o.read);
+    if (!clip)
+        images = std::make_unique<ImageSequenceSource>(in, frames, o.depth.has_value(), o.read);
     FrameSource& source = clip ? static_cast<FrameSource&>(*clip) : *images;
     // The outputs already there; the sink that writes comes once the key is
     // known, as every file names it.
@@ -218,8 +223,8 @@ int runRender(const RenderOptions& o) {
         clipSink = writer.get();
         sink = std::move(writer);
     }
-    Progress progress(static_cast<int>(todo.size()), (in.isSequence() || todo.size() > 1) && !o.quiet,
-                      o.progressInterval);
+    Progress progress(static_cast<int>(todo.size()),
+                      (in.isSequence() || todo.size() > 1) && !o.quiet, o.progressInterval);
     const WarningHandler note = [&](const std::string& line) {
         if (!o.quiet) progress.note("kestrelumen: warning: " + line);
     };
@@ -260,8 +265,9 @@ int runRender(const RenderOptions& o) {
         if (todo.size() == 1 && !clips.out && !out.isSequence())
             std::printf("wrote %s (%s)\n", o.output.c_str(), detail.c_str());
         else
-            std::printf("wrote %zu frame%s to %s (%s)%s\n", todo.size(), todo.size() == 1 ? "" : "s",
-                        o.output.c_str(), detail.c_str(), already.c_str());
+            std::printf("wrote %zu frame%s to %s (%s)%s\n", todo.size(),
+                        todo.size() == 1 ? "" : "s", o.output.c_str(), detail.c_str(),
+                        already.c_str());
     }
     return EXIT_OK;
 }

@@ -21,8 +21,8 @@ struct RenderOptions {
     KeyChoice key;  // how controls.key is found, when not given
     std::optional<Background> over;
     std::optional<Depth> depth;
-    ReadOptions read;    // which layer and part are keyed (--layer, --part)
-    WriteOptions write;  // how outputs are written (--compression, --straight, ...)
+    ReadOptions read;        // which layer and part are keyed (--layer, --part)
+    WriteOptions write;      // how outputs are written (--compression, --straight, ...)
     int threads = 0;         // 0: all cores
     int framesInFlight = 0;  // 0: from the threads
     bool skipExisting = false;

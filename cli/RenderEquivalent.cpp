@@ -10,8 +10,8 @@ std::string quoted(const std::string& word) {
     bool plain = !word.empty() && word[0] != '#';
     for (char c : word)
         plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                          (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.' ||
-                          c == '/' || c == ':' || c == ',' || c == '=' || c == '#' || c == '%');
+                          (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.' || c == '/' ||
+                          c == ':' || c == ',' || c == '=' || c == '#' || c == '%');
     if (plain) return word;
     std::string q = "'";
     for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -32,21 +32,20 @@ std::string number(double v) {
 
 std::string equivalentCommand(const RenderOptions& o, const Controls& c) {
     char key[8];
-    std::snprintf(key, sizeof key, "#%02x%02x%02x", c.key.red, c.key.green,
-                  c.key.blue);
+    std::snprintf(key, sizeof key, "#%02x%02x%02x", c.key.red, c.key.green, c.key.blue);
     std::string cmd = "kestrelumen render " + quoted(o.input) + " -o " + quoted(o.output) +
                       " --key " + quoted(key) + " --choke-transparent " +
-                      number(c.choke_transparent) + " --choke-opaque " +
-                      number(c.choke_opaque) + " --spill-amount " +
-                      number(c.spill_amount) + " --spill-size " +
+                      number(c.choke_transparent) + " --choke-opaque " + number(c.choke_opaque) +
+                      " --spill-amount " + number(c.spill_amount) + " --spill-size " +
                       number(c.spill_size) + " --view " + viewName(c.view);
     if (o.over) {
         char colour[8];
         std::snprintf(colour, sizeof colour, "#%02x%02x%02x", o.over->color.red,
                       o.over->color.green, o.over->color.blue);
-        cmd += " --over " + quoted(o.over->kind == Background::Kind::Checker ? std::string("checker")
-                                   : o.over->kind == Background::Kind::Color ? std::string(colour)
-                                                                             : o.over->path);
+        cmd +=
+            " --over " + quoted(o.over->kind == Background::Kind::Checker ? std::string("checker")
+                                : o.over->kind == Background::Kind::Color ? std::string(colour)
+                                                                          : o.over->path);
     }
     if (o.depth) cmd += std::string(" --depth ") + std::to_string(refhost::bitdepthOf(*o.depth));
     if (!o.read.layer.empty()) cmd += " --layer " + quoted(o.read.layer);

@@ -18,9 +18,8 @@ namespace kcli {
 FramePattern::FramePattern(const std::string& path, const std::string& flag) : text_(path) {
     // Only the file name may carry the placeholder: a '#' in a folder name is
     // an ordinary character.
-    const std::size_t nameStart = path.find_last_of('/') == std::string::npos
-                                      ? 0
-                                      : path.find_last_of('/') + 1;
+    const std::size_t nameStart =
+        path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1;
     std::size_t start = std::string::npos, len = 0;
     int found = 0;
     for (std::size_t i = nameStart; i < path.size();) {
@@ -74,7 +73,8 @@ std::vector<int> FramePattern::framesOnDisk() const {
     // The placeholder lies in the file name, so the prefix holds the whole
     // folder.
     const std::size_t slash = prefix_.find_last_of('/');
-    const fs::path dir = slash == std::string::npos ? fs::path(".") : fs::path(prefix_.substr(0, slash + 1));
+    const fs::path dir =
+        slash == std::string::npos ? fs::path(".") : fs::path(prefix_.substr(0, slash + 1));
     const std::string namePrefix = slash == std::string::npos ? prefix_ : prefix_.substr(slash + 1);
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {

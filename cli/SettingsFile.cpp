@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "cli/ExitCodes.h"
-#include "cli/key/KeyPick.h"
 #include "cli/image/TempFile.h"
+#include "cli/key/KeyPick.h"
 
 namespace kcli {
 namespace {
@@ -81,7 +81,8 @@ Controls parseSettings(const std::string& text, const std::string& origin) {
         if (!slider) bad(origin, "unknown setting \"" + name + "\"");
         if (!value.is_number()) bad(origin, "\"" + name + "\" must be a number in 0..1");
         const double v = value.get<double>();
-        if (!(v >= 0.0 && v <= 1.0)) bad(origin, "\"" + name + "\": " + value.dump() + " is outside 0..1");
+        if (!(v >= 0.0 && v <= 1.0))
+            bad(origin, "\"" + name + "\": " + value.dump() + " is outside 0..1");
         c.*(slider->value) = v;
     }
     return c;
@@ -89,13 +90,16 @@ Controls parseSettings(const std::string& text, const std::string& origin) {
 
 Controls readSettingsFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw Failure(EXIT_BAD_INPUT, "--settings: " + path + ": cannot be read: " + std::strerror(errno));
+    if (!in)
+        throw Failure(EXIT_BAD_INPUT,
+                      "--settings: " + path + ": cannot be read: " + std::strerror(errno));
     std::string text;
     char buf[4096];
     while (in.read(buf, sizeof buf) || in.gcount() > 0) {
         text.append(buf, static_cast<std::size_t>(in.gcount()));
         if (text.size() > MAX_SETTINGS_BYTES)
-            throw Failure(EXIT_BAD_INPUT, "--settings: " + path + ": larger than a settings file can be");
+            throw Failure(EXIT_BAD_INPUT,
+                          "--settings: " + path + ": larger than a settings file can be");
     }
     if (in.bad()) throw Failure(EXIT_IO, "--settings: " + path + ": read failed");
     return parseSettings(text, "--settings: " + path);
@@ -123,7 +127,8 @@ void applySettings(const CLI::App& command, const Controls& fromFile, Controls& 
         key = hexText(fromFile.key);
     if (command.count("--view") == 0) view = viewName(fromFile.view);
     for (const Slider& s : SLIDERS)
-        if (command.count(std::string("--") + s.key) == 0) controls.*(s.value) = fromFile.*(s.value);
+        if (command.count(std::string("--") + s.key) == 0)
+            controls.*(s.value) = fromFile.*(s.value);
 }
 
 }  // namespace kcli

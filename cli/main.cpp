@@ -13,11 +13,11 @@
 #include "cli/ExitCodes.h"
 #include "cli/Info.h"
 #include "cli/RenderCommand.h"
+#include "cli/SettingsFile.h"
 #include "cli/clip/ClipFormats.h"
 #include "cli/key/Composite.h"
 #include "cli/key/PickCommand.h"
 #include "cli/preview/PreviewCommand.h"
-#include "cli/SettingsFile.h"
 #include "cli/tune/TuneCommand.h"
 
 using namespace kcli;
@@ -47,8 +47,9 @@ int run(int argc, char** argv) {
         "Key IN and write OUT. IN may be a numbered sequence such as shot.####.exr or "
         "shot.%04d.exr, or a video clip; OUT may be an image, a sequence or a clip.");
     render->add_option("IN", ro.input, "Input image, sequence or clip")->required();
-    render->add_option("-o,--output", ro.output,
-                       "Output image or sequence (.png, .tif, .exr), or clip (.mov, .mkv, .webm)")
+    render
+        ->add_option("-o,--output", ro.output,
+                     "Output image or sequence (.png, .tif, .exr), or clip (.mov, .mkv, .webm)")
         ->required();
     addControlFlags(render, rf, true);
     render->add_option("--over", over,
@@ -69,8 +70,9 @@ int run(int argc, char** argv) {
                        "copied (default: the first with colour)");
     CLI::Option* straightFlag = render->add_flag(
         "--straight", straight, "Write TIFF colour straight (unassociated), the default for TIFF");
-    render->add_flag("--premultiply", premultiply,
-                     "Write TIFF colour premultiplied by alpha (EXR always is, PNG never)")
+    render
+        ->add_flag("--premultiply", premultiply,
+                   "Write TIFF colour premultiplied by alpha (EXR always is, PNG never)")
         ->excludes(straightFlag);
     render->add_option("--frames", ro.frames,
                        "Frames of a sequence or clip (a clip's are numbered from 1): FIRST-LAST, "
@@ -81,8 +83,9 @@ int run(int argc, char** argv) {
                      "(default: stop before rendering)");
     render->add_option("--codec", ro.codec,
                        "Video encoder of a clip output (default: the container's, see below)");
-    render->add_option("--codec-option", ro.codecOptions,
-                       "KEY=VALUE passed to the clip encoder (repeatable), e.g. profile=4444xq")
+    render
+        ->add_option("--codec-option", ro.codecOptions,
+                     "KEY=VALUE passed to the clip encoder (repeatable), e.g. profile=4444xq")
         ->allow_extra_args(false);
     render->add_option("--fps", ro.fps,
                        "Frame rate of a clip made from images: 24, 25, 23.976, 30000/1001, ... "
@@ -95,8 +98,9 @@ int run(int argc, char** argv) {
     render->add_flag("--skip-existing", ro.skipExisting,
                      "Key only the frames whose output does not exist yet, to resume an "
                      "interrupted run (outputs are renamed into place only when complete)");
-    render->add_option("--progress-interval", ro.progressInterval,
-                       "Seconds between progress lines when stderr is not a terminal")
+    render
+        ->add_option("--progress-interval", ro.progressInterval,
+                     "Seconds between progress lines when stderr is not a terminal")
         ->capture_default_str();
     render->add_option("--plugin", ro.plugin,
                        "Plug-in library to load (default: the one built with this tool)");
@@ -109,19 +113,21 @@ int run(int argc, char** argv) {
     std::string infoPlugin;
     CLI::App* info = app.add_subcommand(
         "info", "Describe the plug-in: About text, parameters, version, flags, registration");
-    render->footer(std::string("Examples:\n"
-                               "  kestrelumen render plate.png -o keyed.png --key auto --spill-amount 0.8\n"
-                               "  kestrelumen render shot.####.exr -o matte.####.exr --frames 1-240 \\\n"
-                               "      --key '#178e2f' --choke-opaque 0.5 --view alpha\n"
-                               "  kestrelumen render greenscreen.mp4 -o keyed.mov --key auto\n"
-                               "  kestrelumen render plate.png -o judge.png --key-at 40,30 --over checker\n"
-                               "  kestrelumen render greenscreen.mp4 -o frame.png --frames 12\n\n"
-                               "Clips: read from every container and codec of FFmpeg's libraries\n"
-                               "(MP4, MOV, MKV, WebM, AVI, MXF, ...), frames numbered from 1. Written\n"
-                               "by the output's extension, with this default codec:\n") +
-                   clipFormatsHelp() + "\n" + EXIT_CODES_HELP);
+    render->footer(
+        std::string("Examples:\n"
+                    "  kestrelumen render plate.png -o keyed.png --key auto --spill-amount 0.8\n"
+                    "  kestrelumen render shot.####.exr -o matte.####.exr --frames 1-240 \\\n"
+                    "      --key '#178e2f' --choke-opaque 0.5 --view alpha\n"
+                    "  kestrelumen render greenscreen.mp4 -o keyed.mov --key auto\n"
+                    "  kestrelumen render plate.png -o judge.png --key-at 40,30 --over checker\n"
+                    "  kestrelumen render greenscreen.mp4 -o frame.png --frames 12\n\n"
+                    "Clips: read from every container and codec of FFmpeg's libraries\n"
+                    "(MP4, MOV, MKV, WebM, AVI, MXF, ...), frames numbered from 1. Written\n"
+                    "by the output's extension, with this default codec:\n") +
+        clipFormatsHelp() + "\n" + EXIT_CODES_HELP);
     info->footer(EXIT_CODES_HELP);
-    info->add_option("PLUGIN", infoPlugin, "Plug-in library (default: the one built with this tool)");
+    info->add_option("PLUGIN", infoPlugin,
+                     "Plug-in library (default: the one built with this tool)");
 
     try {
         app.parse(argc, argv);

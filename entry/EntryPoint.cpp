@@ -17,23 +17,16 @@ extern "C" PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out
     PF_Err err = PF_Err_NONE;
     try {
         switch (cmd) {
-            case PF_Cmd_ABOUT:
-                err = About(in_data, out_data, params, output);
-                break;
-            case PF_Cmd_GLOBAL_SETUP:
-                err = GlobalSetup(in_data, out_data, params, output);
-                break;
-            case PF_Cmd_PARAMS_SETUP:
-                err = ParamsSetup(in_data, out_data, params, output);
-                break;
+            case PF_Cmd_ABOUT: err = About(in_data, out_data, params, output); break;
+            case PF_Cmd_GLOBAL_SETUP: err = GlobalSetup(in_data, out_data, params, output); break;
+            case PF_Cmd_PARAMS_SETUP: err = ParamsSetup(in_data, out_data, params, output); break;
             case PF_Cmd_SMART_PRE_RENDER:
                 err = SmartPreRender(in_data, out_data, static_cast<PF_PreRenderExtra*>(extra));
                 break;
             case PF_Cmd_SMART_RENDER:
                 err = SmartRender(in_data, out_data, static_cast<PF_SmartRenderExtra*>(extra));
                 break;
-            default:
-                break;
+            default: break;
         }
     } catch (const HostError& thrown) {
         // The suite cache signals a refused suite by throwing the host's code.

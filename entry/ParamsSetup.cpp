@@ -32,8 +32,7 @@ void describe(const ParamRow& row, PF_ParamDef& def) {
             def.u.pd.value = static_cast<PF_ParamValue>(row.dephault);
             def.u.pd.u.namesptr = VIEW_CHOICES;
             break;
-        default:
-            break;
+        default: break;
     }
 }
 
@@ -51,7 +50,8 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* /*para
         in_data->utils->ansi.strcpy(def.name, row.label);
         describe(row, def);
         def.uu.id = row.id;
-        const PF_Err err = in_data->inter.add_param(in_data->effect_ref, PF_ParamIndex_APPEND, &def);
+        const PF_Err err =
+            in_data->inter.add_param(in_data->effect_ref, PF_ParamIndex_APPEND, &def);
         if (err != PF_Err_NONE) {
             // Parameters already added stay with the host; num_params is left
             // alone so the host does not expect the missing ones.

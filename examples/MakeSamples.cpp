@@ -29,12 +29,14 @@ struct Rgb {
 
 struct Canvas {
     int w, h;
-    float s;  // scale relative to the 960x540 design
+    float s;                   // scale relative to the 960x540 design
     std::vector<Rgb> fg;       // premultiplied foreground colour
     std::vector<float> alpha;  // foreground coverage
 
     Canvas(int width, int height)
-        : w(width), h(height), s(height / 540.0f),
+        : w(width),
+          h(height),
+          s(height / 540.0f),
           fg(static_cast<std::size_t>(width) * height, Rgb{0, 0, 0}),
           alpha(static_cast<std::size_t>(width) * height, 0.0f) {}
 
@@ -87,7 +89,8 @@ struct Lcg {
 // Fills a shape given by a signed distance (negative inside, in design
 // pixels) with an edge `soft` design pixels wide.
 template <typename Sdf, typename Shade>
-void fillShape(Canvas& cv, float x0, float y0, float x1, float y1, float soft, Sdf sdf, Shade shade) {
+void fillShape(Canvas& cv, float x0, float y0, float x1, float y1, float soft, Sdf sdf,
+               Shade shade) {
     const int ix0 = std::max(0, static_cast<int>(std::floor(x0 * cv.s)));
     const int iy0 = std::max(0, static_cast<int>(std::floor(y0 * cv.s)));
     const int ix1 = std::min(cv.w - 1, static_cast<int>(std::ceil(x1 * cv.s)));
@@ -153,31 +156,40 @@ void paintSubject(Canvas& cv) {
     const Rgb hair{0.62f, 0.40f, 0.20f};  // auburn
 
     // Torso: a shirt with soft shading, edges slightly out of focus.
-    fillShape(cv, 300, 320, 660, 560, 2.5f,
-              [](float x, float y) { return roundBoxSdf(x, y, 480, 460, 150 + (y - 330) * 0.15f, 130, 60); },
-              [](float x, float y) {
-                  const float shade = 0.75f + 0.25f * std::cos((x - 470) / 160.0f) - (y - 330) / 2000.0f;
-                  return Rgb{0.80f * shade, 0.30f * shade, 0.16f * shade};
-              });
+    fillShape(
+        cv, 300, 320, 660, 560, 2.5f,
+        [](float x, float y) {
+            return roundBoxSdf(x, y, 480, 460, 150 + (y - 330) * 0.15f, 130, 60);
+        },
+        [](float x, float y) {
+            const float shade = 0.75f + 0.25f * std::cos((x - 470) / 160.0f) - (y - 330) / 2000.0f;
+            return Rgb{0.80f * shade, 0.30f * shade, 0.16f * shade};
+        });
     // Neck and head, sharper.
-    fillShape(cv, 440, 250, 520, 350, 1.0f,
-              [](float x, float y) { return roundBoxSdf(x, y, 480, 300, 28, 50, 10); },
-              [&](float, float) { return Rgb{skin.r * 0.85f, skin.g * 0.85f, skin.b * 0.85f}; });
-    fillShape(cv, 400, 110, 560, 320, 1.0f,
-              [](float x, float y) { return ellipseSdf(x, y, 480, 215, 70, 92); },
-              [&](float x, float y) {
-                  const float shade = 1.0f - 0.25f * std::fabs(x - 470) / 70.0f - (y - 200) / 900.0f;
-                  return Rgb{skin.r * shade, skin.g * shade, skin.b * shade};
-              });
+    fillShape(
+        cv, 440, 250, 520, 350, 1.0f,
+        [](float x, float y) { return roundBoxSdf(x, y, 480, 300, 28, 50, 10); },
+        [&](float, float) {
+            return Rgb{skin.r * 0.85f, skin.g * 0.85f, skin.b * 0.85f};
+        });
+    fillShape(
+        cv, 400, 110, 560, 320, 1.0f,
+        [](float x, float y) { return ellipseSdf(x, y, 480, 215, 70, 92); },
+        [&](float x, float y) {
+            const float shade = 1.0f - 0.25f * std::fabs(x - 470) / 70.0f - (y - 200) / 900.0f;
+            return Rgb{skin.r * shade, skin.g * shade, skin.b * shade};
+        });
     // Hair cap.
-    fillShape(cv, 395, 100, 565, 230, 1.5f,
-              [](float x, float y) {
-                  return std::max(ellipseSdf(x, y, 480, 190, 80, 88), y - 175 - std::fabs(x - 480) * 0.4f);
-              },
-              [&](float x, float) {
-                  const float v = 0.95f + 0.08f * std::sin(x * 0.9f);
-                  return Rgb{hair.r * v, hair.g * v, hair.b * v};
-              });
+    fillShape(
+        cv, 395, 100, 565, 230, 1.5f,
+        [](float x, float y) {
+            return std::max(ellipseSdf(x, y, 480, 190, 80, 88),
+                            y - 175 - std::fabs(x - 480) * 0.4f);
+        },
+        [&](float x, float) {
+            const float v = 0.95f + 0.08f * std::sin(x * 0.9f);
+            return Rgb{hair.r * v, hair.g * v, hair.b * v};
+        });
     // Loose strands from the crown and the sides: widths around one pixel
     // and below, the finest detail a keyer has to keep.
     Lcg rng{20251208};
@@ -189,32 +201,36 @@ void paintSubject(Canvas& cv) {
         const float dirx = std::cos(ang) * out + (x0 < 480 ? -0.5f : 0.5f) * (1 - out);
         const float diry = std::sin(ang) * out + 0.6f;
         const float x1 = x0 + dirx * len, y1 = y0 + diry * len;
-        const float cx = (x0 + x1) / 2 + rng.range(-25, 25), cy = (y0 + y1) / 2 + rng.range(-25, 10);
+        const float cx = (x0 + x1) / 2 + rng.range(-25, 25),
+                    cy = (y0 + y1) / 2 + rng.range(-25, 10);
         const float tone = rng.range(0.8f, 1.5f);
         strand(cv, x0, y0, cx, cy, x1, y1, rng.range(0.35f, 1.4f),
                Rgb{hair.r * tone, hair.g * tone, hair.b * tone}, rng.range(0.55f, 1.0f));
     }
     // A translucent scarf across the shoulders and out over the screen.
-    fillShape(cv, 250, 300, 800, 470, 3.0f,
-              [](float x, float y) {
-                  const float mid = 345 + 0.00045f * (x - 520) * (x - 520) + 0.08f * (x - 480);
-                  return std::max(std::fabs(y - mid) - 22 - 0.03f * (x - 250), std::fabs(x - 525) - 270);
-              },
-              [](float x, float) {
-                  return Rgb{0.95f, 0.72f, 0.80f + 0.05f * std::sin(x * 0.05f)};
-              });
+    fillShape(
+        cv, 250, 300, 800, 470, 3.0f,
+        [](float x, float y) {
+            const float mid = 345 + 0.00045f * (x - 520) * (x - 520) + 0.08f * (x - 480);
+            return std::max(std::fabs(y - mid) - 22 - 0.03f * (x - 250), std::fabs(x - 525) - 270);
+        },
+        [](float x, float) {
+            return Rgb{0.95f, 0.72f, 0.80f + 0.05f * std::sin(x * 0.05f)};
+        });
     // The scarf is sheer: draw it again at partial coverage over itself by
     // lowering its alpha, which leaves semi-transparent pixels over the screen.
     for (int y = 0; y < cv.h; ++y)
         for (int x = 0; x < cv.w; ++x) {
             const float dx = (x + 0.5f) / cv.s, dy = (y + 0.5f) / cv.s;
             const float mid = 345 + 0.00045f * (dx - 520) * (dx - 520) + 0.08f * (dx - 480);
-            const bool inScarf = std::fabs(dy - mid) < 22 + 0.03f * (dx - 250) && std::fabs(dx - 525) < 270;
+            const bool inScarf =
+                std::fabs(dy - mid) < 22 + 0.03f * (dx - 250) && std::fabs(dx - 525) < 270;
             if (!inScarf) continue;
             const std::size_t i = static_cast<std::size_t>(y) * cv.w + x;
             // Where the scarf lies over nothing, keep only 45 % of it.
-            const bool overBody = roundBoxSdf(dx, dy, 480, 460, 150 + (dy - 330) * 0.15f, 130, 60) < 0 ||
-                                  roundBoxSdf(dx, dy, 480, 300, 28, 50, 10) < 0;
+            const bool overBody =
+                roundBoxSdf(dx, dy, 480, 460, 150 + (dy - 330) * 0.15f, 130, 60) < 0 ||
+                roundBoxSdf(dx, dy, 480, 300, 28, 50, 10) < 0;
             if (!overBody) {
                 cv.fg[i] = {cv.fg[i].r * 0.45f, cv.fg[i].g * 0.45f, cv.fg[i].b * 0.45f};
                 cv.alpha[i] *= 0.45f;
@@ -232,12 +248,14 @@ void paintBall(Canvas& cv) {
     for (int k = 0; k < samples; ++k) {
         Canvas one(cv.w, cv.h);
         const float cx = 130 + 90.0f * k / (samples - 1);
-        fillShape(one, cx - 50, 150, cx + 50, 260, 1.0f,
-                  [cx](float x, float y) { return ellipseSdf(x, y, cx, 205, 42, 42); },
-                  [cx](float x, float y) {
-                      const float hl = std::exp(-((x - cx + 14) * (x - cx + 14) + (y - 190) * (y - 190)) / 200.0f);
-                      return Rgb{0.95f + 0.6f * hl, 0.78f + 0.6f * hl, 0.12f + 0.6f * hl};
-                  });
+        fillShape(
+            one, cx - 50, 150, cx + 50, 260, 1.0f,
+            [cx](float x, float y) { return ellipseSdf(x, y, cx, 205, 42, 42); },
+            [cx](float x, float y) {
+                const float hl =
+                    std::exp(-((x - cx + 14) * (x - cx + 14) + (y - 190) * (y - 190)) / 200.0f);
+                return Rgb{0.95f + 0.6f * hl, 0.78f + 0.6f * hl, 0.12f + 0.6f * hl};
+            });
         for (std::size_t i = 0; i < one.fg.size(); ++i) {
             sumC[i].r += one.fg[i].r;
             sumC[i].g += one.fg[i].g;
@@ -279,7 +297,8 @@ std::vector<float> blur(const std::vector<float>& src, int w, int h, int radius)
 Rgb screen(const Canvas& cv, int x, int y) {
     const float u = (x + 0.5f) / cv.w, v = (y + 0.5f) / cv.h;
     // A hot spot where the lights overlap, darker corners, cloth folds.
-    const float hot = 0.20f * std::exp(-((u - 0.28f) * (u - 0.28f) * 3.2f + (v - 0.22f) * (v - 0.22f) * 5.0f));
+    const float hot =
+        0.20f * std::exp(-((u - 0.28f) * (u - 0.28f) * 3.2f + (v - 0.22f) * (v - 0.22f) * 5.0f));
     const float vignette = 0.40f * ((u - 0.5f) * (u - 0.5f) + (v - 0.5f) * (v - 0.5f));
     const float folds = 0.035f * std::sin(u * 23.0f + v * 7.0f) * std::sin(v * 11.0f - u * 3.0f);
     const float light = 0.82f + hot - vignette + folds;
@@ -316,10 +335,12 @@ std::vector<float> render(int w, int h) {
     return rgb;
 }
 
-bool write(const std::string& path, int w, int h, const std::vector<float>& rgb, OIIO::TypeDesc type) {
+bool write(const std::string& path, int w, int h, const std::vector<float>& rgb,
+           OIIO::TypeDesc type) {
     auto out = OIIO::ImageOutput::create(path);
     if (!out) {
-        std::fprintf(stderr, "kestrelumen-make-samples: %s: %s\n", path.c_str(), OIIO::geterror().c_str());
+        std::fprintf(stderr, "kestrelumen-make-samples: %s: %s\n", path.c_str(),
+                     OIIO::geterror().c_str());
         return false;
     }
     OIIO::ImageSpec imageSpec(w, h, 3, type);
@@ -332,8 +353,10 @@ bool write(const std::string& path, int w, int h, const std::vector<float>& rgb,
     std::vector<float> data = rgb;
     if (type != OIIO::TypeDesc::HALF)
         for (float& v : data) v = std::min(1.0f, std::max(0.0f, v));
-    if (!out->open(path, imageSpec) || !out->write_image(OIIO::TypeDesc::FLOAT, data.data()) || !out->close()) {
-        std::fprintf(stderr, "kestrelumen-make-samples: %s: %s\n", path.c_str(), out->geterror().c_str());
+    if (!out->open(path, imageSpec) || !out->write_image(OIIO::TypeDesc::FLOAT, data.data()) ||
+        !out->close()) {
+        std::fprintf(stderr, "kestrelumen-make-samples: %s: %s\n", path.c_str(),
+                     out->geterror().c_str());
         return false;
     }
     std::printf("%s\n", path.c_str());
@@ -347,8 +370,11 @@ int main(int argc, char** argv) {
     int w = 960, h = 540;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
-            if (std::sscanf(argv[++i], "%dx%d", &w, &h) != 2 || w < 16 || h < 16 || w > 8192 || h > 8192) {
-                std::fprintf(stderr, "kestrelumen-make-samples: --size: '%s' is not WxH within 16..8192\n", argv[i]);
+            if (std::sscanf(argv[++i], "%dx%d", &w, &h) != 2 || w < 16 || h < 16 || w > 8192 ||
+                h > 8192) {
+                std::fprintf(stderr,
+                             "kestrelumen-make-samples: --size: '%s' is not WxH within 16..8192\n",
+                             argv[i]);
                 return 2;
             }
         } else if (dir.empty() && argv[i][0] != '-') {
@@ -365,7 +391,8 @@ int main(int argc, char** argv) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) {
-        std::fprintf(stderr, "kestrelumen-make-samples: %s: %s\n", dir.c_str(), ec.message().c_str());
+        std::fprintf(stderr, "kestrelumen-make-samples: %s: %s\n", dir.c_str(),
+                     ec.message().c_str());
         return 4;
     }
     const std::vector<float> rgb = render(w, h);

@@ -65,8 +65,8 @@ struct ScratchFile {
 void checkImage(const kcli::HostImage& img, const kcli::FileInfo& info) {
     const std::size_t expected =
         static_cast<std::size_t>(img.width) * img.height * kcli::pixelBytes(img.depth);
-    if (img.width != info.width || img.height != info.height || img.width <= 0 ||
-        img.height <= 0 || img.pixels.size() != expected) {
+    if (img.width != info.width || img.height != info.height || img.width <= 0 || img.height <= 0 ||
+        img.pixels.size() != expected) {
         std::fprintf(stderr, "loaded image %dx%d with %zu bytes, header %dx%d\n", img.width,
                      img.height, img.pixels.size(), info.width, info.height);
         std::abort();

@@ -36,8 +36,8 @@ using kestrelumen::KeySettings;
 
 constexpr std::size_t PIXEL_BYTES = 16;
 
-[[noreturn]] void fail(const char* depth, const char* what, const KeySettings& ks,
-                       const void* in, std::size_t size) {
+[[noreturn]] void fail(const char* depth, const char* what, const KeySettings& ks, const void* in,
+                       std::size_t size) {
     std::fprintf(stderr, "%s kernel: %s\n  settings:", depth, what);
     const auto* s = reinterpret_cast<const unsigned char*>(&ks);
     for (std::size_t i = 0; i < sizeof ks; ++i) std::fprintf(stderr, " %02x", s[i]);
@@ -91,8 +91,8 @@ template <typename Pixel>
 using Kernel = PF_Err (*)(void*, A_long, A_long, Pixel*, Pixel*);
 
 template <typename Pixel>
-void check(const char* depth, Kernel<Pixel> kernel, Kernel<Pixel> oracle, const KeySettings& ks_bytes,
-           const unsigned char* pixel_bytes) {
+void check(const char* depth, Kernel<Pixel> kernel, Kernel<Pixel> oracle,
+           const KeySettings& ks_bytes, const unsigned char* pixel_bytes) {
     // Exactly sized blocks: a record, an input pixel, an output pixel.
     auto ks = std::make_unique<KeySettings>(ks_bytes);
     auto in = std::make_unique<Pixel>();
@@ -107,7 +107,8 @@ void check(const char* depth, Kernel<Pixel> kernel, Kernel<Pixel> oracle, const 
         fail(depth, "wrote its input", *ks, &in_before, sizeof(Pixel));
     if (std::memcmp(ks.get(), &ks_bytes, sizeof(KeySettings)) != 0)
         fail(depth, "wrote the settings", ks_bytes, &in_before, sizeof(Pixel));
-    if (!withinRange(*out)) fail(depth, "output outside the depth's range", *ks, in.get(), sizeof(Pixel));
+    if (!withinRange(*out))
+        fail(depth, "output outside the depth's range", *ks, in.get(), sizeof(Pixel));
 
     auto expected = std::make_unique<Pixel>();
     oracle(ks.get(), 3, -7, in.get(), expected.get());

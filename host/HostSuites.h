@@ -28,7 +28,8 @@ typedef struct {
 } PF_HandleSuite1;
 
 typedef struct {
-    PF_Err (*PF_GetFloatingPointColorFromColorDef)(PF_ProgPtr effect_ref, const PF_ParamDef* color_def,
+    PF_Err (*PF_GetFloatingPointColorFromColorDef)(PF_ProgPtr effect_ref,
+                                                   const PF_ParamDef* color_def,
                                                    PF_PixelFloat* float_color);
 } PF_ColorParamSuite1;
 
@@ -58,9 +59,8 @@ typedef struct {
                           PF_EffectWorld* dst);
     PF_Err (*iterate_origin_non_clip_src)(PF_InData* in_data, A_long progress_base,
                                           A_long progress_final, PF_EffectWorld* src,
-                                          const PF_Rect* area, const PF_Point* origin,
-                                          void* refcon, PF_IteratePixel8Func pix_fn,
-                                          PF_EffectWorld* dst);
+                                          const PF_Rect* area, const PF_Point* origin, void* refcon,
+                                          PF_IteratePixel8Func pix_fn, PF_EffectWorld* dst);
     PF_Err (*iterate_generic)(A_long iterationsL, void* refconPV,
                               PF_Err (*fn_func)(void* refconPV, A_long thread_indexL, A_long i,
                                                 A_long iterationsL));
@@ -75,9 +75,8 @@ typedef struct {
                              void* refcon, PF_IteratePixel16Func pix_fn, PF_EffectWorld* dst);
     PF_Err (*iterate_origin_non_clip_src)(PF_InData* in_data, A_long progress_base,
                                           A_long progress_final, PF_EffectWorld* src,
-                                          const PF_Rect* area, const PF_Point* origin,
-                                          void* refcon, PF_IteratePixel16Func pix_fn,
-                                          PF_EffectWorld* dst);
+                                          const PF_Rect* area, const PF_Point* origin, void* refcon,
+                                          PF_IteratePixel16Func pix_fn, PF_EffectWorld* dst);
 } PF_Iterate16Suite1;
 
 typedef struct {
@@ -89,9 +88,8 @@ typedef struct {
                              void* refcon, PF_IteratePixelFloatFunc pix_fn, PF_EffectWorld* dst);
     PF_Err (*iterate_origin_non_clip_src)(PF_InData* in_data, A_long progress_base,
                                           A_long progress_final, PF_EffectWorld* src,
-                                          const PF_Rect* area, const PF_Point* origin,
-                                          void* refcon, PF_IteratePixelFloatFunc pix_fn,
-                                          PF_EffectWorld* dst);
+                                          const PF_Rect* area, const PF_Point* origin, void* refcon,
+                                          PF_IteratePixelFloatFunc pix_fn, PF_EffectWorld* dst);
 } PF_IterateFloatSuite1;
 
 // Version 2 of the iterate suites has the same slots; version 1 is what the

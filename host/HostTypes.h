@@ -122,8 +122,8 @@ typedef struct PF_LayerDef {
     void* reserved0;
     void* reserved1;
     PF_WorldFlags world_flags;
-    PF_PixelPtr data;   // first pixel of the first row
-    A_long rowbytes;    // may exceed width x pixel size
+    PF_PixelPtr data;  // first pixel of the first row
+    A_long rowbytes;   // may exceed width x pixel size
     A_long width;
     A_long height;
     PF_LRect extent_hint;
@@ -174,15 +174,33 @@ typedef struct {
 
 // Parameter kinds this effect never declares. Only their sizes matter: they
 // share the union below, which the layer record makes 120 bytes anyway.
-typedef struct { alignas(8) A_u_char opaque_[88]; } PF_SliderDef;
-typedef struct { alignas(4) A_u_char opaque_[92]; } PF_FixedSliderDef;
-typedef struct { alignas(4) A_u_char opaque_[16]; } PF_AngleDef;
-typedef struct { alignas(8) A_u_char opaque_[16]; } PF_CheckBoxDef;
-typedef struct { alignas(4) A_u_char opaque_[20]; } PF_PointDef;
-typedef struct { alignas(8) A_u_char opaque_[32]; } PF_ArbitraryDef;
-typedef struct { alignas(4) A_u_char opaque_[12]; } PF_PathDef;
-typedef struct { alignas(8) A_u_char opaque_[16]; } PF_ButtonDef;
-typedef struct { alignas(8) A_u_char opaque_[64]; } PF_Point3DDef;
+typedef struct {
+    alignas(8) A_u_char opaque_[88];
+} PF_SliderDef;
+typedef struct {
+    alignas(4) A_u_char opaque_[92];
+} PF_FixedSliderDef;
+typedef struct {
+    alignas(4) A_u_char opaque_[16];
+} PF_AngleDef;
+typedef struct {
+    alignas(8) A_u_char opaque_[16];
+} PF_CheckBoxDef;
+typedef struct {
+    alignas(4) A_u_char opaque_[20];
+} PF_PointDef;
+typedef struct {
+    alignas(8) A_u_char opaque_[32];
+} PF_ArbitraryDef;
+typedef struct {
+    alignas(4) A_u_char opaque_[12];
+} PF_PathDef;
+typedef struct {
+    alignas(8) A_u_char opaque_[16];
+} PF_ButtonDef;
+typedef struct {
+    alignas(8) A_u_char opaque_[64];
+} PF_Point3DDef;
 
 typedef union {
     PF_LayerDef ld;
@@ -300,8 +318,8 @@ typedef struct _PF_UtilCallbacks {
     void* composite_rect;
     void* blend;
     void* convolve;
-    PF_Err (*copy)(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst,
-                   PF_Rect* src_r, PF_Rect* dst_r);
+    PF_Err (*copy)(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r,
+                   PF_Rect* dst_r);
     void* fill;
     void* gaussian_kernel;
     PF_Err (*iterate)(struct PF_InData* in_data, A_long progress_base, A_long progress_final,

@@ -6,8 +6,7 @@ namespace kestrelumen {
 
 namespace {
 
-PF_Err report(PF_InData* in_data, PF_OutData* out_data, const char* message,
-              const char* fallback) {
+PF_Err report(PF_InData* in_data, PF_OutData* out_data, const char* message, const char* fallback) {
     out_data->out_flags |= PF_OutFlag_DISPLAY_ERROR_MESSAGE;
     // The message is an argument, never the format: a '%' in it must print
     // as itself and not make sprintf read arguments that are not there.

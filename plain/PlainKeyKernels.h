@@ -38,8 +38,8 @@ struct Working {
 // From the key distance to the final clamps, on the working pixel W (on the
 // 0-to-1 scale) and the alpha-weighted colour p. Returns W after the clamps
 // of the depth, and the spill weight in *spill.
-inline Working KeySteps(const kestrelumen::KeySettings& ks, Working w, float pr, float pg,
-                        float pb, bool float_depth, float* spill) {
+inline Working KeySteps(const kestrelumen::KeySettings& ks, Working w, float pr, float pg, float pb,
+                        bool float_depth, float* spill) {
     const float kr = ks.key_color.red;
     const float kg = ks.key_color.green;
     const float kb = ks.key_color.blue;

@@ -67,8 +67,8 @@ SPErr Undefined() { return SUITE_NOT_FOUND; }
 }  // namespace
 
 void installBasicSuite(Host::Context& ctx) {
-    ctx.basic = SPBasicSuite{AcquireSuite,  ReleaseSuite,    IsEqual,  AllocateBlock,
-                             FreeBlock,     ReallocateBlock, Undefined};
+    ctx.basic = SPBasicSuite{AcquireSuite, ReleaseSuite,    IsEqual,  AllocateBlock,
+                             FreeBlock,    ReallocateBlock, Undefined};
 }
 
 }  // namespace refhost

@@ -4,16 +4,12 @@ namespace refhost {
 
 std::vector<FaultMode> faultModesOf(CallPoint point) {
     switch (point) {
-        case CallPoint::AcquireSuite:
-            return {FaultMode::Error, FaultMode::NullResult};
+        case CallPoint::AcquireSuite: return {FaultMode::Error, FaultMode::NullResult};
         case CallPoint::HandleNew:
-        case CallPoint::HandleLock:
-            return {FaultMode::NullResult};
-        case CallPoint::WorldGetPixelFormat:
-            return {FaultMode::Error, FaultMode::BadFormat};
+        case CallPoint::HandleLock: return {FaultMode::NullResult};
+        case CallPoint::WorldGetPixelFormat: return {FaultMode::Error, FaultMode::BadFormat};
         case CallPoint::CheckoutLayerPixels:
-        case CallPoint::CheckoutOutput:
-            return {FaultMode::Error, FaultMode::NullResult};
+        case CallPoint::CheckoutOutput: return {FaultMode::Error, FaultMode::NullResult};
         case CallPoint::ReleaseSuite:
         case CallPoint::HandleResize:
         case CallPoint::ColorFromColorDef:
@@ -26,14 +22,12 @@ std::vector<FaultMode> faultModesOf(CallPoint point) {
         case CallPoint::UtilsCopy:
         case CallPoint::CheckoutLayer:
         case CallPoint::GuidMixIn:
-        case CallPoint::CheckinLayerPixels:
-            return {FaultMode::Error};
+        case CallPoint::CheckinLayerPixels: return {FaultMode::Error};
         case CallPoint::HandleUnlock:
         case CallPoint::HandleDispose:
         case CallPoint::HandleGetSize:
         case CallPoint::AnsiSprintf:
-        case CallPoint::AnsiStrcpy:
-            return {};
+        case CallPoint::AnsiStrcpy: return {};
     }
     return {};
 }

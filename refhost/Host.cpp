@@ -163,7 +163,8 @@ CommandResult Host::globalSetup() {
             else if (*fromResource != reported)
                 std::snprintf(buf, sizeof buf,
                               "%s: global setup reports 0x%08X, the registration resource 0x%08X",
-                              what, static_cast<unsigned>(reported), static_cast<unsigned>(*fromResource));
+                              what, static_cast<unsigned>(reported),
+                              static_cast<unsigned>(*fromResource));
             else
                 return;
             r.warnings.push_back(buf);
@@ -304,7 +305,8 @@ FrameResult Host::renderFrame(World& in, World& out) {
     frame.resultRect = output.result_rect;
     frame.maxResultRect = output.max_result_rect;
     frame.hadPreRenderData = output.pre_render_data != nullptr;
-    if (frame.preRender.err == PF_Err_NONE) frame.render = smartRender(in, out, output.pre_render_data);
+    if (frame.preRender.err == PF_Err_NONE)
+        frame.render = smartRender(in, out, output.pre_render_data);
     frame.preRenderDataDeleted = disposePreRenderData(output.pre_render_data);
     return frame;
 }
@@ -319,8 +321,7 @@ ParamInfo& paramOfType(std::vector<ParamInfo>& params, int index, PF_ParamType t
         throw Error("no parameter " + std::to_string(index) + " (the effect has " +
                     std::to_string(params.size()) + ")");
     ParamInfo& p = params[static_cast<std::size_t>(index)];
-    if (p.type != type)
-        throw Error("parameter " + std::to_string(index) + " is not a " + what);
+    if (p.type != type) throw Error("parameter " + std::to_string(index) + " is not a " + what);
     return p;
 }
 
@@ -331,7 +332,8 @@ void Host::setColor(int index, PF_Pixel value) {
 }
 
 void Host::setFloat(int index, double value) {
-    paramOfType(ctx_->params, index, PF_Param_FLOAT_SLIDER, "float slider").current.u.fs_d.value = value;
+    paramOfType(ctx_->params, index, PF_Param_FLOAT_SLIDER, "float slider").current.u.fs_d.value =
+        value;
 }
 
 void Host::setPopup(int index, A_long value) {

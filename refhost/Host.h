@@ -60,24 +60,25 @@ struct HostOptions {
 struct ParamInfo {
     int index = 0;
     PF_ParamType type = PF_Param_LAYER;
-    A_long id = 0;          // uu.id as added
-    std::string name;       // label bytes as given (GBK for this effect), without the NUL
-    std::string choices;    // popup: the choice list's bytes, copied when added; else empty
+    A_long id = 0;             // uu.id as added
+    std::string name;          // label bytes as given (GBK for this effect), without the NUL
+    std::string choices;       // popup: the choice list's bytes, copied when added; else empty
     PF_ParamDef definition{};  // the record as added; u.pd.u.namesptr points at `choices`
-    PF_ParamDef current{};     // the record checkout_param hands out: definition with the current value
+    PF_ParamDef
+        current{};  // the record checkout_param hands out: definition with the current value
 };
 
 struct CommandResult {
     PF_Cmd cmd = 0;
-    PF_Err err = PF_Err_NONE;  // what EntryPointFunc returned
-    bool exceptionEscaped = false;  // an exception left EntryPointFunc (err is then 512)
-    PF_OutData out{};               // as the plug-in left it
-    std::vector<HostCall> calls;    // every host call, in order
-    std::optional<HostCall> injected;      // the call made to fail, if the fault plan fired
-    std::size_t injectedIndex = 0;         // its index in `calls`
-    std::vector<std::string> imbalances;   // Ledger::imbalances() at the end
-    std::vector<std::string> notes;        // Ledger::notes()
-    std::vector<std::string> warnings;     // host warnings raised by this command
+    PF_Err err = PF_Err_NONE;             // what EntryPointFunc returned
+    bool exceptionEscaped = false;        // an exception left EntryPointFunc (err is then 512)
+    PF_OutData out{};                     // as the plug-in left it
+    std::vector<HostCall> calls;          // every host call, in order
+    std::optional<HostCall> injected;     // the call made to fail, if the fault plan fired
+    std::size_t injectedIndex = 0;        // its index in `calls`
+    std::vector<std::string> imbalances;  // Ledger::imbalances() at the end
+    std::vector<std::string> notes;       // Ledger::notes()
+    std::vector<std::string> warnings;    // host warnings raised by this command
 
     // The plug-in asked the host to show return_msg (PF_OutFlag_DISPLAY_ERROR_MESSAGE).
     bool displaysError() const;
@@ -191,9 +192,9 @@ public:
     const std::vector<ParamInfo>& params() const;
     // Set the value that checkout_param hands out from now on, at any time.
     // Throws refhost::Error for an index that does not exist or has another type.
-    void setColor(int index, PF_Pixel value);   // PF_Param_COLOR: u.cd.value
-    void setFloat(int index, double value);     // PF_Param_FLOAT_SLIDER: u.fs_d.value
-    void setPopup(int index, A_long value);     // PF_Param_POPUP: u.pd.value (1-based)
+    void setColor(int index, PF_Pixel value);  // PF_Param_COLOR: u.cd.value
+    void setFloat(int index, double value);    // PF_Param_FLOAT_SLIDER: u.fs_d.value
+    void setPopup(int index, A_long value);    // PF_Param_POPUP: u.pd.value (1-based)
     const PF_ParamDef& paramValue(int index) const;
 
     // ---- Books -------------------------------------------------------------

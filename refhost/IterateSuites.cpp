@@ -155,10 +155,9 @@ PF_Err IterateGenericUnsupported(A_long, void*, PF_Err (*)(void*, A_long, A_long
 
 void installIterateSuites(Host::Context& ctx) {
     // Only plain iteration is offered; the other slots answer that they are not.
-    ctx.iterate8 = PF_Iterate8Suite1{Iterate8, IterateOriginUnsupported<PF_IteratePixel8Func>,
-                                     IterateLutUnsupported,
-                                     IterateOriginUnsupported<PF_IteratePixel8Func>,
-                                     IterateGenericUnsupported};
+    ctx.iterate8 = PF_Iterate8Suite1{
+        Iterate8, IterateOriginUnsupported<PF_IteratePixel8Func>, IterateLutUnsupported,
+        IterateOriginUnsupported<PF_IteratePixel8Func>, IterateGenericUnsupported};
     ctx.iterate16 = PF_Iterate16Suite1{Iterate16, IterateOriginUnsupported<PF_IteratePixel16Func>,
                                        IterateOriginUnsupported<PF_IteratePixel16Func>};
     ctx.iterateFloat =

@@ -143,7 +143,8 @@ PiplInfo parsePipl(const std::uint8_t* data, std::size_t size) {
         p.value.assign(r.at(valueOffset), r.at(valueOffset) + p.length);
         const std::size_t padded = (static_cast<std::size_t>(p.length) + 3) & ~std::size_t{3};
         // The padding of the last value may be missing only if nothing follows.
-        if (i + 1 < count) r.need(valueOffset, padded, ("padding of property \"" + p.key + "\"").c_str());
+        if (i + 1 < count)
+            r.need(valueOffset, padded, ("padding of property \"" + p.key + "\"").c_str());
         offset = valueOffset + padded;
         decode(p, info);
         info.properties.push_back(std::move(p));

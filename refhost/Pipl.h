@@ -26,11 +26,11 @@ public:
 };
 
 struct PiplProperty {
-    std::string vendor;       // four characters, in reading order ("8BIM")
-    std::string key;          // four characters, in reading order ("kind", "eGLO", ...)
+    std::string vendor;  // four characters, in reading order ("8BIM")
+    std::string key;     // four characters, in reading order ("kind", "eGLO", ...)
     std::uint32_t attributes = 0;
-    std::uint32_t length = 0;  // value length as stored (padding excluded when not counted)
-    std::size_t offset = 0;    // offset of the property head from the start of the resource
+    std::uint32_t length = 0;         // value length as stored (padding excluded when not counted)
+    std::size_t offset = 0;           // offset of the property head from the start of the resource
     std::vector<std::uint8_t> value;  // exactly `length` bytes
 };
 
@@ -48,18 +48,18 @@ struct PiplInfo {
     std::vector<PiplProperty> properties;  // in file order
     std::size_t consumed = 0;  // bytes walked: header plus every property by the rule above
 
-    std::optional<std::string> kind;         // four characters, e.g. "eFKT"
-    std::optional<std::string> name;         // counted string, raw bytes
-    std::optional<std::string> category;     // counted string, raw bytes
-    std::optional<std::string> entryPoint;   // "8664": bytes up to the first NUL
-    std::optional<PiplVersion> piplVersion;  // "ePVR"
+    std::optional<std::string> kind;              // four characters, e.g. "eFKT"
+    std::optional<std::string> name;              // counted string, raw bytes
+    std::optional<std::string> category;          // counted string, raw bytes
+    std::optional<std::string> entryPoint;        // "8664": bytes up to the first NUL
+    std::optional<PiplVersion> piplVersion;       // "ePVR"
     std::optional<PiplVersion> interfaceVersion;  // "eSVR"
-    std::optional<std::uint32_t> version;    // "eVER", compare with my_version
-    std::optional<std::uint16_t> infoFlags;  // "eINF"
-    std::optional<std::uint32_t> outFlags;   // "eGLO", compare with out_flags
-    std::optional<std::uint32_t> outFlags2;  // "eGL2", compare with out_flags2
-    std::optional<std::string> matchName;    // "eMNA", counted string, raw bytes
-    std::optional<std::uint32_t> aeFlags;    // "aeFL"
+    std::optional<std::uint32_t> version;         // "eVER", compare with my_version
+    std::optional<std::uint16_t> infoFlags;       // "eINF"
+    std::optional<std::uint32_t> outFlags;        // "eGLO", compare with out_flags
+    std::optional<std::uint32_t> outFlags2;       // "eGL2", compare with out_flags2
+    std::optional<std::string> matchName;         // "eMNA", counted string, raw bytes
+    std::optional<std::uint32_t> aeFlags;         // "aeFL"
 };
 
 // Walks the resource. Every read is bounds-checked: a header, property head,

@@ -22,8 +22,8 @@ constexpr char DEFAULT_ENTRY[] = "EntryPointFunc";
 
 std::wstring widen(const std::string& utf8) {
     if (utf8.empty()) return std::wstring();
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring w(static_cast<std::size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
     return w;
@@ -59,8 +59,10 @@ std::optional<std::vector<std::uint8_t>> readResource(HMODULE module) {
 std::optional<std::vector<std::uint8_t>> readSidecar(const std::string& libraryPath) {
     const std::size_t slash = libraryPath.find_last_of('/');
     const std::size_t dot = libraryPath.find_last_of('.');
-    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-    const std::string piplPath = (hasExtension ? libraryPath.substr(0, dot) : libraryPath) + ".pipl";
+    const bool hasExtension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    const std::string piplPath =
+        (hasExtension ? libraryPath.substr(0, dot) : libraryPath) + ".pipl";
     std::ifstream file(piplPath, std::ios::binary);
     if (!file) return std::nullopt;
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file),
@@ -102,7 +104,8 @@ PluginLibrary PluginLibrary::load(const std::string& path) {
 #ifdef _WIN32
     FARPROC symbol = GetProcAddress(module, lib.entryName_.c_str());
     if (!symbol)
-        throw Error("plug-in " + path + " has no export " + lib.entryName_ + ": " + lastErrorText());
+        throw Error("plug-in " + path + " has no export " + lib.entryName_ + ": " +
+                    lastErrorText());
     lib.entry_ = reinterpret_cast<PF_FilterProc>(reinterpret_cast<void (*)()>(symbol));
 #else
     dlerror();

@@ -46,9 +46,7 @@ public:
     // Elsewhere: the file with the library's name and the extension .pipl in
     // the library's folder (plugin/Kestrelumen.so -> plugin/Kestrelumen.pipl),
     // which the build writes next to the library.
-    const std::optional<std::vector<std::uint8_t>>& registrationResource() const {
-        return pipl_;
-    }
+    const std::optional<std::vector<std::uint8_t>>& registrationResource() const { return pipl_; }
 
 private:
     PluginLibrary() = default;

@@ -134,10 +134,10 @@ A_FpLong MathAcos(A_FpLong x) { return std::acos(x); }
 void installUtilCallbacks(Host::Context& ctx) {
     PF_UtilCallbacks& u = ctx.utils;
     u.copy = UtilsCopy;
-    u.ansi = PF_ANSICallbacks{MathAtan,  MathAtan2,   MathCeil,   MathCos,  MathExp,
-                              MathFabs,  MathFloor,   MathFmod,   MathHypot, MathLog,
-                              MathLog10, MathPow,     MathSin,    MathSqrt, MathTan,
-                              AnsiSprintf, AnsiStrcpy, MathAsin, MathAcos, {}};
+    u.ansi = PF_ANSICallbacks{MathAtan,    MathAtan2,  MathCeil, MathCos,   MathExp,
+                              MathFabs,    MathFloor,  MathFmod, MathHypot, MathLog,
+                              MathLog10,   MathPow,    MathSin,  MathSqrt,  MathTan,
+                              AnsiSprintf, AnsiStrcpy, MathAsin, MathAcos,  {}};
 }
 
 }  // namespace refhost

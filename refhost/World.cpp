@@ -24,8 +24,7 @@ World::World(Depth depth, int width, int height, int extraRowBytes)
     storage_.assign(rowbytes * static_cast<std::size_t>(height), 0);
     const std::size_t usedBytes = static_cast<std::size_t>(width) * pixelBytes(depth);
     for (int y = 0; y < height; ++y)
-        std::memset(storage_.data() + y * rowbytes + usedBytes, PADDING_BYTE,
-                    rowbytes - usedBytes);
+        std::memset(storage_.data() + y * rowbytes + usedBytes, PADDING_BYTE, rowbytes - usedBytes);
     bind();
 }
 

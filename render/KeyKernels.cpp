@@ -114,7 +114,8 @@ constexpr uint32_t SMALLEST_NORMAL_BITS = 0x00800000u;
 // infinity lies from the smallest normal's to the infinity's.
 inline bool IsNonZeroNumber(const float& f) {
     const uint32_t twice = Bits(f) << 1;
-    if (__builtin_expect(twice - 2 * SMALLEST_NORMAL_BITS <= 0xff000000u - 2 * SMALLEST_NORMAL_BITS, 1))
+    if (__builtin_expect(twice - 2 * SMALLEST_NORMAL_BITS <= 0xff000000u - 2 * SMALLEST_NORMAL_BITS,
+                         1))
         return true;
     return twice != 0 && twice < 2 * SMALLEST_NORMAL_BITS && f != 0.0f;
 }
@@ -259,8 +260,7 @@ struct DepthFloat {
 // The steps for any settings at all, out of line so that the in-play path
 // keeps the registers to itself.
 template <typename D>
-__attribute__((noinline)) PF_Err KeyAnySettings(const KeySettings& ks,
-                                                const typename D::Pixel* in,
+__attribute__((noinline)) PF_Err KeyAnySettings(const KeySettings& ks, const typename D::Pixel* in,
                                                 typename D::Pixel* out) {
     const __m128 zero = _mm_setzero_ps();
     const __m128 one = One();
@@ -397,9 +397,9 @@ inline bool InPlay(const KeySettings& ks) {
            (D::FLOAT ? NormalInsideUnit(Bits(ks.spill_amount))
                      : FromZeroBelowOne(Bits(ks.spill_amount))) &&
            NormalInsideUnit(Bits(ks.spill_size)) && ShowsKeyedPixel(ks.view) &&
-           (D::FLOAT || (InsideUnit(Bits(ks.key_color.red)) &&
-                         InsideUnit(Bits(ks.key_color.green)) &&
-                         InsideUnit(Bits(ks.key_color.blue))));
+           (D::FLOAT ||
+            (InsideUnit(Bits(ks.key_color.red)) && InsideUnit(Bits(ks.key_color.green)) &&
+             InsideUnit(Bits(ks.key_color.blue))));
 }
 
 // The steps under InPlay settings. Every operation is the general path's;
@@ -440,8 +440,7 @@ inline bool InPlay(const KeySettings& ks) {
 // and up are the caller's, and each one the kernel touches costs a store
 // and a load on every call.
 template <typename D>
-inline bool KeyInPlay(const KeySettings& ks, const typename D::Pixel* in,
-                      typename D::Pixel* out) {
+inline bool KeyInPlay(const KeySettings& ks, const typename D::Pixel* in, typename D::Pixel* out) {
     // One zero register for the call: left alone, GCC makes a new zero for
     // each use, one instruction each time.
     __m128 zero = _mm_setzero_ps();
@@ -487,8 +486,7 @@ inline bool KeyInPlay(const KeySettings& ks, const typename D::Pixel* in,
     s = D::FLOAT ? _mm_and_ps(_mm_cmpge_ps(s, zero), s) : _mm_max_ps(s, zero);
 
     const __m128 terms = _mm_mul_ps(key, Load(KEY_GREY_WEIGHTS));
-    const __m128 grey =
-        _mm_add_ps(_mm_add_ps(Splat<1>(terms), Splat<2>(terms)), Splat<3>(terms));
+    const __m128 grey = _mm_add_ps(_mm_add_ps(Splat<1>(terms), Splat<2>(terms)), Splat<3>(terms));
     const __m128 g = _mm_mul_ps(s, grey);
     colour = _mm_add_ps(colour, _mm_sub_ps(g, _mm_mul_ps(key, s)));
 

@@ -47,13 +47,13 @@ struct alignas(16) Bits4 {
     uint32_t v[4];
 };
 
-extern const Vec4 KEY_ONES KESTRELUMEN_HIDDEN;        // 1 in every lane
-extern const Bits4 KEY_ABS_MASK KESTRELUMEN_HIDDEN;   // every bit but the sign
-extern const Bits4 KEY_SIGN_MASK KESTRELUMEN_HIDDEN;  // only the sign
+extern const Vec4 KEY_ONES KESTRELUMEN_HIDDEN;          // 1 in every lane
+extern const Bits4 KEY_ABS_MASK KESTRELUMEN_HIDDEN;     // every bit but the sign
+extern const Bits4 KEY_SIGN_MASK KESTRELUMEN_HIDDEN;    // only the sign
 extern const Vec4 KEY_GREY_WEIGHTS KESTRELUMEN_HIDDEN;  // 0, 0.3, 0.59, 0.11
-extern const Vec4 KEY_SCALE_8 KESTRELUMEN_HIDDEN;     // 255 in every lane
-extern const Vec4 KEY_SCALE_16 KESTRELUMEN_HIDDEN;    // 32768 in every lane
-extern const Vec4 KEY_UNIT_16 KESTRELUMEN_HIDDEN;     // 2^-15 in every lane
-extern const Vec4 KEY_WEIGHT_16 KESTRELUMEN_HIDDEN;   // 2^-30 in every lane
+extern const Vec4 KEY_SCALE_8 KESTRELUMEN_HIDDEN;       // 255 in every lane
+extern const Vec4 KEY_SCALE_16 KESTRELUMEN_HIDDEN;      // 32768 in every lane
+extern const Vec4 KEY_UNIT_16 KESTRELUMEN_HIDDEN;       // 2^-15 in every lane
+extern const Vec4 KEY_WEIGHT_16 KESTRELUMEN_HIDDEN;     // 2^-30 in every lane
 
 }  // namespace kestrelumen

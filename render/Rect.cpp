@@ -4,7 +4,9 @@
 
 namespace kestrelumen {
 
-bool RectIsEmpty(const PF_LRect& rect) { return rect.left >= rect.right || rect.top >= rect.bottom; }
+bool RectIsEmpty(const PF_LRect& rect) {
+    return rect.left >= rect.right || rect.top >= rect.bottom;
+}
 
 void RectMergeInto(const PF_LRect& src, PF_LRect& dst) {
     if (RectIsEmpty(dst)) {

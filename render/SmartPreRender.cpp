@@ -44,7 +44,8 @@ PF_Err SmartPreRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRender
     std::unique_ptr<KeySettings> settings(new (std::nothrow) KeySettings{});
     if (settings == nullptr) return PF_Err_OUT_OF_MEMORY;
 
-    for (PF_ParamIndex index = PARAM_KEY_COLOR; index <= PARAM_VIEW && err == PF_Err_NONE; ++index) {
+    for (PF_ParamIndex index = PARAM_KEY_COLOR; index <= PARAM_VIEW && err == PF_Err_NONE;
+         ++index) {
         err = in_data->inter.checkout_param(in_data->effect_ref, index, in_data->current_time,
                                             in_data->time_step, in_data->time_scale,
                                             &param(params, index));
@@ -54,7 +55,8 @@ PF_Err SmartPreRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRender
         err = suites.colorParamSuite()->PF_GetFloatingPointColorFromColorDef(
             in_data->effect_ref, &param(params, PARAM_KEY_COLOR), &settings->key_color);
         // Narrowed once here so that no kernel call converts or calls the host.
-        settings->choke_clear = static_cast<float>(param(params, PARAM_CHOKE_TRANSPARENT).u.fs_d.value);
+        settings->choke_clear =
+            static_cast<float>(param(params, PARAM_CHOKE_TRANSPARENT).u.fs_d.value);
         settings->choke_opaque = static_cast<float>(param(params, PARAM_CHOKE_OPAQUE).u.fs_d.value);
         settings->spill_amount = static_cast<float>(param(params, PARAM_SPILL_AMOUNT).u.fs_d.value);
         settings->spill_size = static_cast<float>(param(params, PARAM_SPILL_SIZE).u.fs_d.value);

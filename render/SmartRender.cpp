@@ -43,8 +43,8 @@ private:
 
 // The kernel for the input's pixel format, run by the iterate suite of that
 // depth from the input into the output. The settings are only read.
-PF_Err iterateKernel(SuiteCache& suites, PF_InData* in_data, PF_PixelFormat format,
-                     void* settings, PF_EffectWorld* input, PF_EffectWorld* output) {
+PF_Err iterateKernel(SuiteCache& suites, PF_InData* in_data, PF_PixelFormat format, void* settings,
+                     PF_EffectWorld* input, PF_EffectWorld* output) {
     // Progress runs over the rows written, so over the output's height.
     const A_long rows = output->height;
     switch (format) {
@@ -57,8 +57,7 @@ PF_Err iterateKernel(SuiteCache& suites, PF_InData* in_data, PF_PixelFormat form
         case PF_PixelFormat_ARGB32:
             return suites.iterate8Suite()->iterate(in_data, 0, rows, input, nullptr, settings,
                                                    KeyPixel8, output);
-        default:
-            return PF_Err_BAD_CALLBACK_PARAM;
+        default: return PF_Err_BAD_CALLBACK_PARAM;
     }
 }
 

@@ -144,7 +144,8 @@ constexpr Writer build() {
     w.word("aeFL", PIPL_RESERVED_INFO);
 
     const std::uint32_t count = w.properties;
-    for (std::size_t i = 0; i < 4; ++i) w.bytes[6 + i] = static_cast<std::uint8_t>(count >> (8 * i));
+    for (std::size_t i = 0; i < 4; ++i)
+        w.bytes[6 + i] = static_cast<std::uint8_t>(count >> (8 * i));
     return w;
 }
 

@@ -23,8 +23,13 @@ bool isTimecodeTrack(const AVStream* s) {
 AudioCopy::AudioCopy(const std::string& sourcePath, const std::string& outputPath,
                      AVFormatContext* output, double shift, double from, double to,
                      const std::function<void(const std::string&)>& warn)
-    : outputPath_(outputPath), output_(output), input_(openClipInput(sourcePath)),
-      packet_(av_packet_alloc()), shift_(shift), from_(from), to_(to) {
+    : outputPath_(outputPath),
+      output_(output),
+      input_(openClipInput(sourcePath)),
+      packet_(av_packet_alloc()),
+      shift_(shift),
+      from_(from),
+      to_(to) {
     if (!packet_) throw Failure(EXIT_IO, sourcePath + ": out of memory");
     bool videoSeen = false;
     for (unsigned i = 0; i < input_->nb_streams; ++i) {
@@ -32,8 +37,8 @@ AudioCopy::AudioCopy(const std::string& sourcePath, const std::string& outputPat
         const AVCodecParameters* par = s->codecpar;
         const std::string what = std::string(kindOf(par->codec_type)) + " stream #" +
                                  std::to_string(i) + " (" + avcodec_get_name(par->codec_id) + ")";
-        if (par->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
-            !videoSeen) {
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(s->disposition & AV_DISPOSITION_ATTACHED_PIC) && !videoSeen) {
             videoSeen = true;  // the one keyed
             continue;
         }

@@ -39,8 +39,8 @@ const char* const* defaultEncoderOptions(const std::string& e) {
     // Level 3 codes slices in parallel and checks each with a CRC.
     static const char* const FFV1[] = {"level", "3", "slicecrc", "1", nullptr};
     // libvpx's own default is a low bit rate, unfit for keyed footage.
-    static const char* const VP9[] = {"crf", "30", "b", "0", "row-mt", "1", "deadline", "good",
-                                      "cpu-used", "4", nullptr};
+    static const char* const VP9[] = {"crf",      "30",   "b",        "0", "row-mt", "1",
+                                      "deadline", "good", "cpu-used", "4", nullptr};
     static const char* const DNXHR[] = {"profile", "dnxhr_444", nullptr};
     static const char* const NONE[] = {nullptr};
     if (e == "prores_ks") return PRORES;

@@ -15,8 +15,10 @@ namespace {
 
 std::string rateText(AVRational r) {
     char buf[64];
-    if (r.den == 1) std::snprintf(buf, sizeof buf, "%d fps", r.num);
-    else std::snprintf(buf, sizeof buf, "%.3f fps (%d/%d)", av_q2d(r), r.num, r.den);
+    if (r.den == 1)
+        std::snprintf(buf, sizeof buf, "%d fps", r.num);
+    else
+        std::snprintf(buf, sizeof buf, "%.3f fps (%d/%d)", av_q2d(r), r.num, r.den);
     return buf;
 }
 
@@ -32,12 +34,14 @@ ClipEnds clipEnds(const RenderOptions& o) {
 void checkClipFlags(const RenderOptions& o, ClipEnds ends) {
     if (!ends.out && (!o.codec.empty() || !o.codecOptions.empty()))
         throw Failure(EXIT_BAD_INPUT, std::string(o.codec.empty() ? "--codec-option" : "--codec") +
-                                          ": '" + o.output + "' is not a clip (.mov, .mkv, .webm, ...)");
+                                          ": '" + o.output +
+                                          "' is not a clip (.mov, .mkv, .webm, ...)");
     if (ends.in && !o.fps.empty())
-        throw Failure(EXIT_BAD_INPUT, "--fps: '" + o.input +
-                                          "' is a clip; its own frame rate is kept");
+        throw Failure(EXIT_BAD_INPUT,
+                      "--fps: '" + o.input + "' is a clip; its own frame rate is kept");
     if (!ends.out && !o.fps.empty())
-        throw Failure(EXIT_BAD_INPUT, "--fps: '" + o.output + "' is not a clip (.mov, .mkv, .webm, ...)");
+        throw Failure(EXIT_BAD_INPUT,
+                      "--fps: '" + o.output + "' is not a clip (.mov, .mkv, .webm, ...)");
     if (!o.fps.empty()) parseFrameRate(o.fps);
     if (ends.out && o.skipExisting)
         throw Failure(EXIT_BAD_INPUT, "--skip-existing: '" + o.output +
@@ -52,8 +56,9 @@ AVRational parseFrameRate(const std::string& text) {
     if (text == "59.94") return {60000, 1001};
     AVRational r{0, 1};
     if (av_parse_video_rate(&r, text.c_str()) < 0 || r.num <= 0 || r.den <= 0 || av_q2d(r) > 1000)
-        throw Failure(EXIT_BAD_INPUT, "--fps: '" + text +
-                                          "' is not a frame rate (24, 25, 23.976, 30000/1001, ...)");
+        throw Failure(
+            EXIT_BAD_INPUT,
+            "--fps: '" + text + "' is not a frame rate (24, 25, 23.976, 30000/1001, ...)");
     return r;
 }
 

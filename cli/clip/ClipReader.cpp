@@ -89,8 +89,7 @@ InputPtr openClipInput(const std::string& path) {
     std::error_code ec;
     const fs::file_status st = fs::status(path, ec);
     if (!fs::exists(st)) throw Failure(EXIT_BAD_INPUT, path + ": no such file");
-    if (!fs::is_regular_file(st))
-        throw Failure(EXIT_BAD_INPUT, path + ": is not a regular file");
+    if (!fs::is_regular_file(st)) throw Failure(EXIT_BAD_INPUT, path + ": is not a regular file");
     if (::access(path.c_str(), R_OK) != 0)
         throw Failure(EXIT_IO, path + ": cannot be read: " + std::strerror(errno));
     AVFormatContext* raw = nullptr;
@@ -107,7 +106,10 @@ InputPtr openClipInput(const std::string& path) {
 }
 
 ClipReader::ClipReader(const std::string& path, const std::string& frameSpec)
-    : path_(path), input_(openClipInput(path)), packet_(av_packet_alloc()), frame_(av_frame_alloc()) {
+    : path_(path),
+      input_(openClipInput(path)),
+      packet_(av_packet_alloc()),
+      frame_(av_frame_alloc()) {
     if (!packet_ || !frame_) throw Failure(EXIT_IO, path + ": out of memory");
     stream_ = videoStream(input_.get());
     if (!stream_) throw Failure(EXIT_BAD_INPUT, path + ": has no video stream");
@@ -118,7 +120,8 @@ ClipReader::ClipReader(const std::string& path, const std::string& frameSpec)
     // picture; libvpx's keeps it.
     if (par->codec_id == AV_CODEC_ID_VP9) {
         const char* alpha = tag(stream_->metadata, "alpha_mode");
-        if (alpha && std::strcmp(alpha, "1") == 0) codec = avcodec_find_decoder_by_name("libvpx-vp9");
+        if (alpha && std::strcmp(alpha, "1") == 0)
+            codec = avcodec_find_decoder_by_name("libvpx-vp9");
     }
     if (!codec) codec = avcodec_find_decoder(par->codec_id);
     if (!codec)
@@ -179,7 +182,8 @@ ClipReader::ClipReader(const std::string& path, const std::string& frameSpec)
         if (std::binary_search(missing.begin(), missing.end(), f))
             throw Failure(EXIT_BAD_INPUT,
                           path + ": frame " + std::to_string(f) + " is missing: the clip holds " +
-                              std::to_string(held) + " of the " + std::to_string(facts_.frameCount) +
+                              std::to_string(held) + " of the " +
+                              std::to_string(facts_.frameCount) +
                               " frames its container declares (truncated or damaged?)");
 
     // The first frame tells what the stream really holds: its pixel format,
@@ -190,8 +194,8 @@ ClipReader::ClipReader(const std::string& path, const std::string& frameSpec)
     facts_.yuv = !isRgbFormat(format);
     facts_.tags = {frame_->color_primaries, frame_->color_trc, frame_->colorspace,
                    frame_->color_range, frame_->chroma_location};
-    facts_.conversion = facts_.yuv ? resolvedTags(facts_.tags, format, frame_->width, frame_->height)
-                                   : facts_.tags;
+    facts_.conversion =
+        facts_.yuv ? resolvedTags(facts_.tags, format, frame_->width, frame_->height) : facts_.tags;
     info_.width = frame_->width;
     info_.height = frame_->height;
     info_.depth = componentBits(format) > 8 ? Depth::U16 : Depth::U8;
@@ -244,7 +248,8 @@ void ClipReader::fail(const std::string& what, int err) const {
 }
 
 int ClipReader::numberOf(int64_t pts) const {
-    return static_cast<int>(std::llround(static_cast<double>(pts - firstPts_) / ticksPerFrame_)) + 1;
+    return static_cast<int>(std::llround(static_cast<double>(pts - firstPts_) / ticksPerFrame_)) +
+           1;
 }
 
 // Leaves the next frame in frame_ and numbers it; false at the end.
@@ -265,7 +270,8 @@ bool ClipReader::decodeNext() {
             return true;
         }
         if (err == AVERROR_EOF) return false;
-        if (err != AVERROR(EAGAIN)) fail("frame " + std::to_string(next) + ": cannot be decoded", err);
+        if (err != AVERROR(EAGAIN))
+            fail("frame " + std::to_string(next) + ": cannot be decoded", err);
         if (flushed_) return false;
         err = av_read_frame(input_.get(), packet_.get());
         if (err == AVERROR_EOF) {
@@ -289,9 +295,10 @@ bool ClipReader::decodeNext() {
 // reaches it. Without usable timestamps, starts again from the first frame.
 void ClipReader::seekTo(int number) {
     const int64_t target = firstPts_ + std::llround((number - 1) * ticksPerFrame_);
-    const bool timed = number > 1 &&
-                       av_seek_frame(input_.get(), stream_->index, target, AVSEEK_FLAG_BACKWARD) >= 0;
-    if (!timed && av_seek_frame(input_.get(), stream_->index, firstPts_, AVSEEK_FLAG_BACKWARD) < 0 &&
+    const bool timed = number > 1 && av_seek_frame(input_.get(), stream_->index, target,
+                                                   AVSEEK_FLAG_BACKWARD) >= 0;
+    if (!timed &&
+        av_seek_frame(input_.get(), stream_->index, firstPts_, AVSEEK_FLAG_BACKWARD) < 0 &&
         avformat_seek_file(input_.get(), -1, INT64_MIN, 0, 0, 0) < 0)
         fail("frame " + std::to_string(number) + ": cannot seek to it", AVERROR(ESPIPE));
     avcodec_flush_buffers(decoder_.get());
@@ -309,17 +316,18 @@ HostImage ClipReader::read(int number, Depth depth) {
             while (decoded_ < number || !haveFrame_) {
                 if (!decodeNext()) {
                     if (!exactCount_) break;  // timestamps failed us
-                    throw Failure(EXIT_BAD_INPUT,
-                                  path_ + ": frame " + std::to_string(number) +
-                                      ": the clip ends after frame " + std::to_string(decoded_) +
-                                      " of the " + std::to_string(facts_.frameCount) +
-                                      " it declares (truncated?)");
+                    throw Failure(EXIT_BAD_INPUT, path_ + ": frame " + std::to_string(number) +
+                                                      ": the clip ends after frame " +
+                                                      std::to_string(decoded_) + " of the " +
+                                                      std::to_string(facts_.frameCount) +
+                                                      " it declares (truncated?)");
                 }
             }
             if (haveFrame_ && decoded_ == number) break;
             // Landed past the frame, or timestamps that do not number the
             // frames: count from the start instead.
-            if (restarted) fail("frame " + std::to_string(number) + ": cannot be found", AVERROR_BUG);
+            if (restarted)
+                fail("frame " + std::to_string(number) + ": cannot be found", AVERROR_BUG);
             seekTo(1);
             restarted = true;
         }
@@ -386,7 +394,8 @@ HostImage ClipReader::read(int number, Depth depth) {
 int64_t ClipReader::timestampOf(int number) const {
     std::lock_guard<std::mutex> lock(timesMutex_);
     const auto it = times_.find(number);
-    return it != times_.end() ? it->second : firstPts_ + std::llround((number - 1) * ticksPerFrame_);
+    return it != times_.end() ? it->second
+                              : firstPts_ + std::llround((number - 1) * ticksPerFrame_);
 }
 
 }  // namespace kcli

@@ -27,8 +27,8 @@ struct ClipFacts {
     int frameCount = 0;
     std::string timecode;  // of frame 1, empty when the clip has none
     std::vector<std::pair<std::string, std::string>> metadata;  // the container's
-    ColorTags tags;           // as declared
-    ColorTags conversion;     // as converted (undeclared ones filled in)
+    ColorTags tags;                                             // as declared
+    ColorTags conversion;  // as converted (undeclared ones filled in)
     bool yuv = true;
 };
 
@@ -66,7 +66,7 @@ private:
     PacketPtr packet_;
     FramePtr frame_;
     bool flushed_ = false;
-    int decoded_ = 0;        // number of the frame in frame_, 0 before any
+    int decoded_ = 0;         // number of the frame in frame_, 0 before any
     bool haveFrame_ = false;  // frame_ holds frame decoded_, not yet delivered
     int64_t firstPts_ = 0;
     double ticksPerFrame_ = 0;

@@ -39,7 +39,7 @@ struct ClipWriter::Impl {
     std::vector<uint16_t> staging;
     ColorTags tags;
     std::optional<AudioCopy> audio;
-    int64_t offset = 0;  // source ticks subtracted from every timestamp
+    int64_t offset = 0;        // source ticks subtracted from every timestamp
     double ticksPerFrame = 1;  // of the encoder's time base
     bool sourceTimes = false;  // frames keep the source clip's timestamps
     int written = 0;
@@ -57,7 +57,8 @@ struct ClipWriter::Impl {
     }
 
     [[noreturn]] void failWrite(const std::string& what, int err) const {
-        throw Failure(EXIT_IO, path + ": cannot be written: " + what + " (" + avErrorText(err) + ")");
+        throw Failure(EXIT_IO,
+                      path + ": cannot be written: " + what + " (" + avErrorText(err) + ")");
     }
 
     void writePackets() {
@@ -103,7 +104,8 @@ ClipWriter::ClipWriter(const std::string& path, const ClipWriterOptions& options
     checkOutputPlace(path);
 
     const AVOutputFormat* format = av_guess_format(nullptr, path.c_str(), nullptr);
-    if (!format) throw Failure(EXIT_BAD_INPUT, path + ": no video container is known for this name");
+    if (!format)
+        throw Failure(EXIT_BAD_INPUT, path + ": no video container is known for this name");
     const ClipDefault* row = clipDefaultFor(format->name);
     std::string encoderName = m.o.codec;
     if (encoderName.empty()) {
@@ -111,16 +113,18 @@ ClipWriter::ClipWriter(const std::string& path, const ClipWriterOptions& options
             encoderName = row->encoder;
         } else {
             const AVCodec* c = avcodec_find_encoder(format->video_codec);
-            if (!c) throw Failure(EXIT_BAD_INPUT, path + ": the " + format->name +
-                                                      " container has no default video encoder; "
-                                                      "choose one with --codec");
+            if (!c)
+                throw Failure(EXIT_BAD_INPUT, path + ": the " + format->name +
+                                                  " container has no default video encoder; "
+                                                  "choose one with --codec");
             encoderName = c->name;
         }
     }
     const AVCodec* codec = avcodec_find_encoder_by_name(encoderName.c_str());
     if (!codec || codec->type != AVMEDIA_TYPE_VIDEO)
-        throw Failure(EXIT_BAD_INPUT, "--codec: '" + encoderName + "' is not a video encoder of "
-                                                                   "this build's libavcodec");
+        throw Failure(EXIT_BAD_INPUT, "--codec: '" + encoderName +
+                                          "' is not a video encoder of "
+                                          "this build's libavcodec");
     if (avformat_query_codec(format, codec->id, FF_COMPLIANCE_NORMAL) == 0)
         throw Failure(EXIT_BAD_INPUT, path + ": the " + format->name + " container cannot hold " +
                                           codec->name + " video");
@@ -133,8 +137,10 @@ ClipWriter::ClipWriter(const std::string& path, const ClipWriterOptions& options
         if (eq == std::string::npos || eq == 0)
             throw Failure(EXIT_BAD_INPUT, "--codec-option: '" + kv + "' is not KEY=VALUE");
         const std::string key = kv.substr(0, eq), value = kv.substr(eq + 1);
-        if (key == "pix_fmt") pixFmtName = value;
-        else av_dict_set(&opts, key.c_str(), value.c_str(), 0);
+        if (key == "pix_fmt")
+            pixFmtName = value;
+        else
+            av_dict_set(&opts, key.c_str(), value.c_str(), 0);
     }
     for (const char* const* d = defaultEncoderOptions(codec->name); *d; d += 2)
         av_dict_set(&opts, d[0], d[1], AV_DICT_DONT_OVERWRITE);
@@ -170,7 +176,8 @@ ClipWriter::ClipWriter(const std::string& path, const ClipWriterOptions& options
     const ClipReader* src = m.o.source;
     const AVRational rate = src ? src->facts().frameRate : m.o.frameRate;
     const std::string muxer = format->name;
-    m.sourceTimes = src && ((format->flags & AVFMT_VARIABLE_FPS) || muxer == "mov" || muxer == "mp4");
+    m.sourceTimes =
+        src && ((format->flags & AVFMT_VARIABLE_FPS) || muxer == "mov" || muxer == "mp4");
     const AVRational timeBase = m.sourceTimes ? src->facts().timeBase : av_inv_q(rate);
     m.ticksPerFrame = m.sourceTimes ? src->ticksPerFrame() : 1.0;
 
@@ -238,7 +245,8 @@ ClipWriter::ClipWriter(const std::string& path, const ClipWriterOptions& options
     const bool whole = src && static_cast<int>(m.o.frames.size()) == src->facts().frameCount;
     if (src) {
         const ClipFacts& f = src->facts();
-        for (const auto& kv : f.metadata) av_dict_set(&m.output->metadata, kv.first.c_str(), kv.second.c_str(), 0);
+        for (const auto& kv : f.metadata)
+            av_dict_set(&m.output->metadata, kv.first.c_str(), kv.second.c_str(), 0);
         if (!f.timecode.empty()) {
             AVTimecode tc;
             char text[AV_TIMECODE_STR_SIZE];
@@ -252,7 +260,8 @@ ClipWriter::ClipWriter(const std::string& path, const ClipWriterOptions& options
     }
     // Tags such as the camera's make and model survive only as QuickTime
     // metadata keys.
-    if (m.output->oformat->priv_class && av_opt_find(m.output->priv_data, "movflags", nullptr, 0, 0))
+    if (m.output->oformat->priv_class &&
+        av_opt_find(m.output->priv_data, "movflags", nullptr, 0, 0))
         av_opt_set(m.output->priv_data, "movflags", "+use_metadata_tags", 0);
 
     // Whole clips keep their timeline; a range starts at zero.
@@ -263,8 +272,8 @@ ClipWriter::ClipWriter(const std::string& path, const ClipWriterOptions& options
         const double tb = av_q2d(src->facts().timeBase);
         const double inf = std::numeric_limits<double>::infinity();
         const double start = m.offset * tb;
-        const double end = start + static_cast<double>(m.o.frames.back() - first + 1) *
-                                       src->ticksPerFrame() * tb;
+        const double end =
+            start + static_cast<double>(m.o.frames.back() - first + 1) * src->ticksPerFrame() * tb;
         m.audio.emplace(src->facts().path, path, m.output, start, whole ? -inf : start - 1e-6,
                         whole ? inf : end - 1e-6, [this](const std::string& line) { warn(line); });
     }
@@ -278,13 +287,13 @@ ClipWriter::ClipWriter(const std::string& path, const ClipWriterOptions& options
 
     m.temp.emplace(path);
     err = avio_open(&m.output->pb, m.temp->path().c_str(), AVIO_FLAG_WRITE);
-    if (err < 0)
-        throw Failure(EXIT_IO, path + ": cannot be written: " + avErrorText(err));
+    if (err < 0) throw Failure(EXIT_IO, path + ": cannot be written: " + avErrorText(err));
     err = avformat_write_header(m.output, nullptr);
     if (err < 0) {
         abort();
         throw Failure(EXIT_BAD_INPUT, path + ": the " + std::string(format->name) +
-                                          " container refuses this clip (" + avErrorText(err) + ")");
+                                          " container refuses this clip (" + avErrorText(err) +
+                                          ")");
     }
 }
 
@@ -307,8 +316,9 @@ void ClipWriter::write(int number, const HostImage& image) {
     Impl& m = *impl_;
     if (image.width != m.o.width || image.height != m.o.height)
         throw Failure(EXIT_BAD_INPUT, name(number) + ": " + std::to_string(image.width) + "x" +
-                                          std::to_string(image.height) + " differs from the clip's " +
-                                          std::to_string(m.o.width) + "x" + std::to_string(m.o.height));
+                                          std::to_string(image.height) +
+                                          " differs from the clip's " + std::to_string(m.o.width) +
+                                          "x" + std::to_string(m.o.height));
     const std::size_t n = static_cast<std::size_t>(image.width) * image.height;
     const uint8_t* from = image.pixels.data();
     int fromStride = static_cast<int>(image.rowBytes());
@@ -326,12 +336,13 @@ void ClipWriter::write(int number, const HostImage& image) {
             }
         } else {
             if (m.written == 0)
-                warn(m.path + ": float frames are stored as " + av_get_pix_fmt_name(m.encoder->pix_fmt) +
-                     "; values outside 0..1 are clamped");
+                warn(m.path + ": float frames are stored as " +
+                     av_get_pix_fmt_name(m.encoder->pix_fmt) + "; values outside 0..1 are clamped");
             const auto* h = reinterpret_cast<const float*>(image.pixels.data());
             auto code = [](float v) {
                 // NaN goes to 0, as the comparison fails.
-                return static_cast<uint16_t>(v > 0.0f ? (v < 1.0f ? v * 65535.0f + 0.5f : 65535.0f) : 0.0f);
+                return static_cast<uint16_t>(v > 0.0f ? (v < 1.0f ? v * 65535.0f + 0.5f : 65535.0f)
+                                                      : 0.0f);
             };
             for (std::size_t i = 0; i < n; ++i) {
                 m.staging[4 * i + 0] = code(h[4 * i + 1]);

@@ -21,9 +21,9 @@ struct ClipWriterOptions {
     bool needsAlpha = true;                 // the keyed view: refuse codecs without alpha
     Depth depth = Depth::U8;                // of the frames written
     int width = 0, height = 0;
-    AVRational frameRate{24, 1};            // without a source clip
-    std::vector<int> frames;                // the numbers to be written, in order
-    const ClipReader* source = nullptr;     // the clip keyed, if the input is one
+    AVRational frameRate{24, 1};         // without a source clip
+    std::vector<int> frames;             // the numbers to be written, in order
+    const ClipReader* source = nullptr;  // the clip keyed, if the input is one
 };
 
 class ClipWriter : public FrameSink {

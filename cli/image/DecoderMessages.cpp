@@ -18,8 +18,8 @@ std::string oneLine(std::string s) {
 namespace {
 
 std::mutex g_parkLock;
-int g_parked = 0;      // QuietStderr objects alive
-int g_savedFd = -1;    // the real stderr while parked
+int g_parked = 0;    // QuietStderr objects alive
+int g_savedFd = -1;  // the real stderr while parked
 
 }  // namespace
 

@@ -8,14 +8,30 @@ namespace {
 
 // How the input was encoded, not what it shows: never carried, never missed.
 constexpr const char* ENCODING[] = {
-    "compression",        "oiio:BitsPerSample",     "oiio:UnassociatedAlpha",
-    "oiio:subimages",     "oiio:subimagename",      "planarconfig",
-    "tiff:Compression",   "tiff:PhotometricInterpretation", "tiff:PlanarConfiguration",
-    "tiff:RowsPerStrip",  "tiff:BitsPerSample",     "tiff:SampleFormat",
-    "dpx:Packing",        "dpx:ImageDescriptor",    "dpx:EndOfLinePadding",
-    "dpx:EndOfImagePadding", "dpx:DataSign",        "openexr:dwaCompressionLevel",
-    "openexr:chunkCount", "png:compressionLevel",   "jpeg:subsampling",
-    "oiio:Movie",         "openexr:version",        "name",  // an EXR part's own name
+    "compression",
+    "oiio:BitsPerSample",
+    "oiio:UnassociatedAlpha",
+    "oiio:subimages",
+    "oiio:subimagename",
+    "planarconfig",
+    "tiff:Compression",
+    "tiff:PhotometricInterpretation",
+    "tiff:PlanarConfiguration",
+    "tiff:RowsPerStrip",
+    "tiff:BitsPerSample",
+    "tiff:SampleFormat",
+    "dpx:Packing",
+    "dpx:ImageDescriptor",
+    "dpx:EndOfLinePadding",
+    "dpx:EndOfImagePadding",
+    "dpx:DataSign",
+    "openexr:dwaCompressionLevel",
+    "openexr:chunkCount",
+    "png:compressionLevel",
+    "jpeg:subsampling",
+    "oiio:Movie",
+    "openexr:version",
+    "name",  // an EXR part's own name
 };
 
 bool isEncoding(const std::string& name) {
@@ -30,10 +46,10 @@ bool namedForFormat(const std::string& name, const std::string& format) {
 }
 
 bool isFormatName(const std::string& prefix) {
-    static const char* const FORMATS[] = {"openexr", "tiff", "png", "dpx", "jpeg", "targa",
-                                          "bmp", "cineon", "sgi", "psd", "webp", "gif", "heif",
-                                          "jpeg2000", "pnm", "hdr", "ico", "rla", "iff", "fits",
-                                          "dds", "dicom", "raw", "ffmpeg", "softimage", "zfile"};
+    static const char* const FORMATS[] = {
+        "openexr", "tiff", "png", "dpx",   "jpeg",     "targa",  "bmp",       "cineon", "sgi",
+        "psd",     "webp", "gif", "heif",  "jpeg2000", "pnm",    "hdr",       "ico",    "rla",
+        "iff",     "fits", "dds", "dicom", "raw",      "ffmpeg", "softimage", "zfile"};
     return std::any_of(std::begin(FORMATS), std::end(FORMATS),
                        [&](const char* f) { return prefix == f; });
 }

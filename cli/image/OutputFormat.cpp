@@ -19,15 +19,12 @@ struct Codec {
 // The codecs offered per format, by OpenImageIO's names. DWA's level is its
 // quantisation (45 by default; higher is smaller and lossier).
 constexpr Codec CODECS[] = {
-    {"openexr", "none", 0, 0},   {"openexr", "rle", 0, 0},   {"openexr", "zips", 1, 9},
-    {"openexr", "zip", 1, 9},    {"openexr", "piz", 0, 0},   {"openexr", "pxr24", 0, 0},
-    {"openexr", "b44", 0, 0},    {"openexr", "b44a", 0, 0},  {"openexr", "dwaa", 1, 1000000},
-    {"openexr", "dwab", 1, 1000000},
-    {"tiff", "none", 0, 0},      {"tiff", "lzw", 0, 0},      {"tiff", "zip", 1, 9},
-    {"tiff", "packbits", 0, 0},
-    {"png", "zip", 0, 9},        {"png", "none", 0, 0},
-    {"dpx", "none", 0, 0},
-    {"jpeg", "jpeg", 1, 100},
+    {"openexr", "none", 0, 0},       {"openexr", "rle", 0, 0},   {"openexr", "zips", 1, 9},
+    {"openexr", "zip", 1, 9},        {"openexr", "piz", 0, 0},   {"openexr", "pxr24", 0, 0},
+    {"openexr", "b44", 0, 0},        {"openexr", "b44a", 0, 0},  {"openexr", "dwaa", 1, 1000000},
+    {"openexr", "dwab", 1, 1000000}, {"tiff", "none", 0, 0},     {"tiff", "lzw", 0, 0},
+    {"tiff", "zip", 1, 9},           {"tiff", "packbits", 0, 0}, {"png", "zip", 0, 9},
+    {"png", "none", 0, 0},           {"dpx", "none", 0, 0},      {"jpeg", "jpeg", 1, 100},
 };
 
 }  // namespace
@@ -36,15 +33,14 @@ std::string formatName(const std::string& path) {
     auto out = OIIO::ImageOutput::create(path);
     if (!out) {
         OIIO::geterror();  // clear it
-        throw Failure(EXIT_BAD_INPUT,
-                      path + ": no image format is known for this file name "
-                             "(use .png, .tif, .exr, ...)");
+        throw Failure(EXIT_BAD_INPUT, path +
+                                          ": no image format is known for this file name "
+                                          "(use .png, .tif, .exr, ...)");
     }
     return out->format_name();
 }
 
-void checkCompression(const std::string& path, const std::string& format,
-                      const Compression& c) {
+void checkCompression(const std::string& path, const std::string& format, const Compression& c) {
     std::string offered;
     for (const Codec& codec : CODECS) {
         if (format != codec.format) continue;
@@ -64,8 +60,8 @@ void checkCompression(const std::string& path, const std::string& format,
     if (offered.empty())
         throw Failure(EXIT_BAD_INPUT, "--compression: " + path + ": the " + format +
                                           " format takes no --compression");
-    throw Failure(EXIT_BAD_INPUT, "--compression: " + path + ": the " + format +
-                                      " format offers " + offered + ", not '" + c.method + "'");
+    throw Failure(EXIT_BAD_INPUT, "--compression: " + path + ": the " + format + " format offers " +
+                                      offered + ", not '" + c.method + "'");
 }
 
 void checkOutputPath(const std::string& path, bool needsAlpha, const WriteOptions& options) {
@@ -111,7 +107,8 @@ OIIO::TypeDesc keyedType(const std::string& format, const SourceFile* source, De
     const TypeDesc in = part.imageSpec.channelformat(source->channels.red);
     // A frame rendered at another depth than its own (a sequence's frame of
     // another depth than its first) is written like the rest.
-    if (depthOf(in) != renderDepth) return keyedType(format, nullptr, renderDepth, renderDepth, bits);
+    if (depthOf(in) != renderDepth)
+        return keyedType(format, nullptr, renderDepth, renderDepth, bits);
     const int inBits = part.imageSpec.get_int_attribute("oiio:BitsPerSample", 0);
     const bool narrow = inBits > 0 && inBits < static_cast<int>(in.size() * 8);
     if (format == source->format) {

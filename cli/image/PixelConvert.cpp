@@ -28,10 +28,10 @@ void gather(const ImageSpec& imageSpec, const unsigned char* pixels, int channel
             void* dst) {
     const std::size_t stride = imageSpec.pixel_bytes(true);
     const std::size_t offset = channelOffsets(imageSpec)[channel];
-    OIIO::convert_image(1, imageSpec.width, imageSpec.height, 1, pixels + offset, imageSpec.channelformat(channel),
-                        static_cast<OIIO::stride_t>(stride),
-                        static_cast<OIIO::stride_t>(stride * imageSpec.width), OIIO::AutoStride, dst,
-                        type, OIIO::AutoStride, OIIO::AutoStride, OIIO::AutoStride);
+    OIIO::convert_image(1, imageSpec.width, imageSpec.height, 1, pixels + offset,
+                        imageSpec.channelformat(channel), static_cast<OIIO::stride_t>(stride),
+                        static_cast<OIIO::stride_t>(stride * imageSpec.width), OIIO::AutoStride,
+                        dst, type, OIIO::AutoStride, OIIO::AutoStride, OIIO::AutoStride);
 }
 
 void scatter(const void* src, TypeDesc type, const ImageSpec& imageSpec, int channel,
@@ -126,8 +126,8 @@ void keyedToHost(const ImageSpec& imageSpec, const unsigned char* pixels, const 
     }
 }
 
-void hostToKeyed(const HostImage& img, const ChannelMap& m, bool associate, const ImageSpec& imageSpec,
-                 unsigned char* dst) {
+void hostToKeyed(const HostImage& img, const ChannelMap& m, bool associate,
+                 const ImageSpec& imageSpec, unsigned char* dst) {
     const std::size_t n = static_cast<std::size_t>(img.width) * img.height;
     const int to[4] = {m.alpha, m.red, m.green, m.blue};
     auto channelType = [&](int c) { return imageSpec.channelformat(to[c]); };
@@ -152,10 +152,11 @@ void hostToKeyed(const HostImage& img, const ChannelMap& m, bool associate, cons
     for (int c = 0; c < 4; ++c)
         if (to[c] >= 0) sameWidth = sameWidth && channelType(c) == typeOf(img.depth);
     if (sameWidth && img.depth == Depth::U8) {
-        integerPath(uint8_t{}, TypeDesc::UINT8, [](uint8_t v) { return v; },
-                    [](uint8_t v, uint8_t a) {
-                        return static_cast<uint8_t>((static_cast<unsigned>(v) * a + 127u) / 255u);
-                    });
+        integerPath(
+            uint8_t{}, TypeDesc::UINT8, [](uint8_t v) { return v; },
+            [](uint8_t v, uint8_t a) {
+                return static_cast<uint8_t>((static_cast<unsigned>(v) * a + 127u) / 255u);
+            });
         return;
     }
     if (sameWidth && img.depth == Depth::U16) {
@@ -173,10 +174,12 @@ void hostToKeyed(const HostImage& img, const ChannelMap& m, bool associate, cons
     for (std::size_t i = 0; i < n; ++i)
         for (int c = 0; c < 4; ++c) {
             float v;
-            if (img.depth == Depth::U8) v = img.pixels[4 * i + c] / scale;
+            if (img.depth == Depth::U8)
+                v = img.pixels[4 * i + c] / scale;
             else if (img.depth == Depth::U16)
                 v = reinterpret_cast<const uint16_t*>(img.pixels.data())[4 * i + c] / scale;
-            else v = reinterpret_cast<const float*>(img.pixels.data())[4 * i + c];
+            else
+                v = reinterpret_cast<const float*>(img.pixels.data())[4 * i + c];
             planes[c][i] = v;
         }
     if (associate)

@@ -182,8 +182,7 @@ void chunk(std::vector<uint8_t>& out, const char type[4], const uint8_t* data, s
 
 }  // namespace
 
-std::vector<unsigned char> encodePng(const HostImage& img, int level,
-                                     const PngMetadata& metadata) {
+std::vector<unsigned char> encodePng(const HostImage& img, int level, const PngMetadata& metadata) {
     const int bpp = img.depth == Depth::U8 ? 4 : 8;
     std::vector<int> rows(static_cast<std::size_t>(img.height));
     for (int y = 0; y < img.height; ++y) rows[static_cast<std::size_t>(y)] = y;

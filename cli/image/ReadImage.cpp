@@ -66,8 +66,8 @@ void checkSpec(const std::string& path, const ImageSpec& imageSpec) {
     if (imageSpec.width <= 0 || imageSpec.height <= 0)
         throw Failure(EXIT_BAD_INPUT, path + ": has no pixels (" + std::to_string(imageSpec.width) +
                                           "x" + std::to_string(imageSpec.height) + ")");
-    if (static_cast<long long>(imageSpec.width) * imageSpec.height > MAX_PIXELS || imageSpec.nchannels > 64 ||
-        imageSpec.nchannels <= 0 || imageSpec.depth > 1)
+    if (static_cast<long long>(imageSpec.width) * imageSpec.height > MAX_PIXELS ||
+        imageSpec.nchannels > 64 || imageSpec.nchannels <= 0 || imageSpec.depth > 1)
         throw Failure(EXIT_BAD_INPUT, path + ": declares an image too large to key (" +
                                           std::to_string(imageSpec.width) + "x" +
                                           std::to_string(imageSpec.height) + ")");
@@ -95,7 +95,8 @@ Choice choosePart(const std::string& path, const std::vector<ImageSpec>& imageSp
                   const ReadOptions& o) {
     Choice c;
     if (!o.part.empty()) {
-        const bool index = std::all_of(o.part.begin(), o.part.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+        const bool index = std::all_of(o.part.begin(), o.part.end(),
+                                       [](char ch) { return ch >= '0' && ch <= '9'; });
         c.part = -1;
         for (int p = 0; p < static_cast<int>(imageSpecs.size()); ++p)
             if (index ? o.part.size() < 4 && std::stoi(o.part) == p
@@ -109,7 +110,8 @@ Choice choosePart(const std::string& path, const std::vector<ImageSpec>& imageSp
                                               "' (its parts: " + names + ")");
         }
         if (imageSpecs[c.part].deep)
-            throw Failure(EXIT_BAD_INPUT, "--part: " + path + ": part " + partName(imageSpecs[c.part], c.part) +
+            throw Failure(EXIT_BAD_INPUT, "--part: " + path + ": part " +
+                                              partName(imageSpecs[c.part], c.part) +
                                               " is deep; deep images are not supported");
         checkSpec(path, imageSpecs[c.part]);
         if (!o.layer.empty()) {
@@ -123,7 +125,8 @@ Choice choosePart(const std::string& path, const std::vector<ImageSpec>& imageSp
             std::string why = f.what();
             if (why.rfind(path + ": ", 0) == 0) why.erase(0, path.size() + 2);
             throw Failure(f.code(), "--part: " + path + ": part " +
-                                        partName(imageSpecs[c.part], c.part) + " cannot be keyed: " + why);
+                                        partName(imageSpecs[c.part], c.part) +
+                                        " cannot be keyed: " + why);
         }
         return c;
     }
@@ -139,7 +142,8 @@ Choice choosePart(const std::string& path, const std::vector<ImageSpec>& imageSp
             if (p + 1 == static_cast<int>(imageSpecs.size()) || imageSpecs.size() == 1) throw;
         }
     }
-    if (imageSpecs.front().deep) throw Failure(EXIT_BAD_INPUT, path + ": deep images are not supported");
+    if (imageSpecs.front().deep)
+        throw Failure(EXIT_BAD_INPUT, path + ": deep images are not supported");
     throw Failure(EXIT_BAD_INPUT, path + ": no part holds R, G and B");
 }
 

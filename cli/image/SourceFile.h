@@ -14,17 +14,17 @@
 namespace kcli {
 
 struct FilePart {
-    OIIO::ImageSpec imageSpec;               // as read: windows, channels and their types, metadata
+    OIIO::ImageSpec imageSpec;          // as read: windows, channels and their types, metadata
     std::vector<unsigned char> pixels;  // every channel in its own type, interleaved
 };
 
 struct SourceFile {
     std::string path;
-    std::string format;            // OpenImageIO's name: "openexr", "tiff", ...
-    std::vector<FilePart> parts;   // every part (subimage) of the file
-    int keyed = 0;                 // the part whose channels `channels` names
-    ChannelMap channels;           // its keyed red, green, blue and alpha
-    bool associated = false;       // colour was stored premultiplied by alpha
+    std::string format;               // OpenImageIO's name: "openexr", "tiff", ...
+    std::vector<FilePart> parts;      // every part (subimage) of the file
+    int keyed = 0;                    // the part whose channels `channels` names
+    ChannelMap channels;              // its keyed red, green, blue and alpha
+    bool associated = false;          // colour was stored premultiplied by alpha
     std::vector<std::string> unread;  // what could not be carried (deep parts, mip levels)
 };
 

@@ -20,16 +20,15 @@ void checkOutputPlace(const std::string& finalPath) {
     if (fs::is_directory(p, ec)) throw Failure(EXIT_BAD_INPUT, finalPath + ": is a folder");
     const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
     if (!fs::is_directory(dir, ec))
-        throw Failure(EXIT_BAD_INPUT,
-                      finalPath + ": folder '" + dir.string() + "' does not exist");
+        throw Failure(EXIT_BAD_INPUT, finalPath + ": folder '" + dir.string() + "' does not exist");
 }
 
 TempFile::TempFile(const std::string& finalPath) : final_(finalPath) {
     const fs::path p(finalPath);
     const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
     // Hidden, in the same folder so the rename cannot cross file systems.
-    path_ = (dir / ("." + p.filename().string() + "." + std::to_string(::getpid()) +
-                    ".kestrelumen-tmp"))
+    path_ = (dir /
+             ("." + p.filename().string() + "." + std::to_string(::getpid()) + ".kestrelumen-tmp"))
                 .string();
 }
 

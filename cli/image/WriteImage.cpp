@@ -6,9 +6,9 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <system_error>
 #include <memory>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 #include "cli/ExitCodes.h"
@@ -73,14 +73,16 @@ public:
 
     void run() {
         out_ = ImageOutput::create(path_);
-        if (!out_) throw Failure(EXIT_BAD_INPUT, path_ + ": no image format is known for this file name");
+        if (!out_)
+            throw Failure(EXIT_BAD_INPUT, path_ + ": no image format is known for this file name");
         format_ = out_->format_name();
         if (o_.compression) checkCompression(path_, format_, *o_.compression);
         associate_ = writesAssociated(path_, format_, o_.alpha);
         const SourceFile* src = img_.source.get();
         if (src)
             for (const std::string& u : src->unread)
-                warn("unread:" + u, u + " of " + src->path + " could not be carried and is dropped");
+                warn("unread:" + u,
+                     u + " of " + src->path + " could not be carried and is dropped");
         planKeyed();
         if (src && src->parts.size() > 1) planOtherParts();
         encode();
@@ -111,7 +113,8 @@ private:
         if ((img_.depth == Depth::F32 && integer) ||
             (img_.depth == Depth::U16 && type == TypeDesc::UINT8))
             warn("stored", "the " + format_ + " format stores " + type.c_str() + ", not " +
-                               typeOf(img_.depth).c_str() + "; values were clamped and rounded to fit");
+                               typeOf(img_.depth).c_str() +
+                               "; values were clamped and rounded to fit");
         Planned p;
         ChannelMap m;
         const bool keepChannels = src && format_ == "openexr";
@@ -138,7 +141,7 @@ private:
             const int nch = alpha ? 4 : 3;
             p.imageSpec = ImageSpec(img_.width, img_.height, nch, type);
             p.imageSpec.channelnames = alpha ? std::vector<std::string>{"R", "G", "B", "A"}
-                                        : std::vector<std::string>{"R", "G", "B"};
+                                             : std::vector<std::string>{"R", "G", "B"};
             p.imageSpec.alpha_channel = alpha ? 3 : -1;
             m = {0, 1, 2, alpha ? 3 : -1, ""};
             if (src) keepWindows(src->parts[src->keyed].imageSpec, p.imageSpec);
@@ -158,20 +161,26 @@ private:
                 if (!c.empty()) p.imageSpec.attribute("compression", c);
                 // DWA's level is an attribute of its own; the writer takes
                 // it as part of the codec's name.
-                const float dwa = part.imageSpec.get_float_attribute("openexr:dwaCompressionLevel", 0.0f);
+                const float dwa =
+                    part.imageSpec.get_float_attribute("openexr:dwaCompressionLevel", 0.0f);
                 if (dwa > 0 && c.rfind("dwa", 0) == 0 && c.find(':') == std::string::npos)
-                    p.imageSpec.attribute("compression", c + ":" + std::to_string(static_cast<int>(dwa + 0.5f)));
+                    p.imageSpec.attribute("compression",
+                                          c + ":" + std::to_string(static_cast<int>(dwa + 0.5f)));
             }
         } else if (o_.compression) {
             p.imageSpec.attribute("compression", o_.compression->text());
         }
-        if (bits > 0) p.imageSpec.attribute("oiio:BitsPerSample", bits);
-        else p.imageSpec.erase_attribute("oiio:BitsPerSample");
+        if (bits > 0)
+            p.imageSpec.attribute("oiio:BitsPerSample", bits);
+        else
+            p.imageSpec.erase_attribute("oiio:BitsPerSample");
         if (!o_.software.empty()) p.imageSpec.attribute("Software", o_.software);
         // Marks a TIFF as straight or premultiplied; the other writers take
         // colour as it is given when this is set.
-        if (format_ == "openexr") p.imageSpec.erase_attribute("oiio:UnassociatedAlpha");
-        else p.imageSpec.attribute("oiio:UnassociatedAlpha", associate_ ? 0 : 1);
+        if (format_ == "openexr")
+            p.imageSpec.erase_attribute("oiio:UnassociatedAlpha");
+        else
+            p.imageSpec.attribute("oiio:UnassociatedAlpha", associate_ ? 0 : 1);
 
         keyedMap_ = m;
         keepChannels_ = keepChannels;
@@ -192,7 +201,8 @@ private:
             const FilePart& part = src.parts[src.keyed];
             for (int c = 0; c < part.imageSpec.nchannels; ++c)
                 if (!src.channels.isKeyed(c))
-                    copyChannel(part.imageSpec, part.pixels.data(), c, p.imageSpec, p.pixels.data(), c);
+                    copyChannel(part.imageSpec, part.pixels.data(), c, p.imageSpec, p.pixels.data(),
+                                c);
         }
         hostToKeyed(img_, m, associate_ && m.alpha >= 0, p.imageSpec, p.pixels.data());
     }
@@ -232,8 +242,9 @@ private:
             if (!src.channels.isKeyed(c)) dropped.push_back(part.imageSpec.channelnames[c]);
         if (!dropped.empty())
             warn("channels:" + joined(dropped), "the " + format_ + " format holds only the keyed " +
-                                                    "colour and alpha; channels " + joined(dropped) +
-                                                    " of " + src.path + " are dropped");
+                                                    "colour and alpha; channels " +
+                                                    joined(dropped) + " of " + src.path +
+                                                    " are dropped");
         if (!src.channels.layer.empty())
             warn("layer", "the " + format_ + " format has no layers; layer " + src.channels.layer +
                               " is written as R, G, B, A");
@@ -271,7 +282,8 @@ private:
         }
         // Parts keep their names (OpenImageIO would number them).
         for (int i = 0; i < static_cast<int>(all.size()); ++i) {
-            const std::string name = src.parts[i].imageSpec.get_string_attribute("oiio:subimagename");
+            const std::string name =
+                src.parts[i].imageSpec.get_string_attribute("oiio:subimagename");
             if (!name.empty()) all[i].imageSpec.attribute("oiio:subimagename", name);
         }
         parts_ = std::move(all);
@@ -317,14 +329,17 @@ private:
         if (!xa || !ya) return std::nullopt;
         const std::string unit = s.get_string_attribute("ResolutionUnit", "none");
         double scale = 1;
-        if (unit == "inch") scale = 100 / 2.54;
-        else if (unit == "cm") scale = 100;
-        else if (unit != "none") return std::nullopt;
+        if (unit == "inch")
+            scale = 100 / 2.54;
+        else if (unit == "cm")
+            scale = 100;
+        else if (unit != "none")
+            return std::nullopt;
         const double x = xa->get_float() * scale, y = ya->get_float() * scale;
         // NaN fails both comparisons.
         if (!(x >= 0 && x <= 4294967295.0) || !(y >= 0 && y <= 4294967295.0)) return std::nullopt;
-        return PngDensity{static_cast<uint32_t>(std::lround(x)), static_cast<uint32_t>(std::lround(y)),
-                          unit != "none"};
+        return PngDensity{static_cast<uint32_t>(std::lround(x)),
+                          static_cast<uint32_t>(std::lround(y)), unit != "none"};
     }
 
     void encodeOwnPng(const PngMetadata& metadata) {
@@ -377,14 +392,16 @@ private:
                                        ", not " + keyedType_.c_str() +
                                        "; values were clamped and rounded to fit");
             }
-            if (!out_->write_image(TypeDesc::UNKNOWN, parts_[i].pixels.data())) fail("write failed");
+            if (!out_->write_image(TypeDesc::UNKNOWN, parts_[i].pixels.data()))
+                fail("write failed");
         }
         if (!out_->close()) fail("close failed");
         out_.reset();
         // Some writers (multi-part EXR) take the proxy and still write the
         // file themselves.
         std::error_code ec;
-        const bool held = inMemory && !(encoded.empty() && std::filesystem::exists(temp.path(), ec));
+        const bool held =
+            inMemory && !(encoded.empty() && std::filesystem::exists(temp.path(), ec));
         checkWritten(held ? &encoded : nullptr, temp.path());
         if (held) temp.writeAll(encoded);
         temp.commit();
@@ -397,7 +414,8 @@ private:
         if (!in) return;
         std::unique_ptr<OIIO::Filesystem::IOMemReader> reader;
         if (encoded) {
-            reader = std::make_unique<OIIO::Filesystem::IOMemReader>(encoded->data(), encoded->size());
+            reader =
+                std::make_unique<OIIO::Filesystem::IOMemReader>(encoded->data(), encoded->size());
             if (!in->set_ioproxy(reader.get())) return;
         }
         ImageSpec config;
@@ -407,8 +425,9 @@ private:
         // A file that its own format's reader refuses is no output at all.
         if (!in->open(tempPath, back, config) || !in->seek_subimage(keyedIndex_, 0)) {
             const std::string msg = oneLine(in->geterror() + OIIO::geterror());
-            throw Failure(EXIT_IO, path_ + ": cannot be written: the encoded file does not read back (" +
-                                       msg + ")");
+            throw Failure(
+                EXIT_IO,
+                path_ + ": cannot be written: the encoded file does not read back (" + msg + ")");
         }
         const ImageSpec& keyed = intended_[keyedIndex_];
         std::vector<std::string> lost = lostAttributes(keyed, in->spec());

@@ -22,14 +22,15 @@ Compression parseCompression(const std::string& text) {
     c.method = text.substr(0, colon);
     std::transform(c.method.begin(), c.method.end(), c.method.begin(),
                    [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
-    if (c.method.empty() ||
-        !std::all_of(c.method.begin(), c.method.end(),
-                     [](unsigned char ch) { return std::isalnum(ch) || ch == '_' || ch == '-'; }))
+    if (c.method.empty() || !std::all_of(c.method.begin(), c.method.end(), [](unsigned char ch) {
+            return std::isalnum(ch) || ch == '_' || ch == '-';
+        }))
         throw bad("has no codec name");
     if (colon != std::string::npos) {
         const std::string digits = text.substr(colon + 1);
         if (digits.empty() || digits.size() > 6 ||
-            !std::all_of(digits.begin(), digits.end(), [](unsigned char ch) { return std::isdigit(ch); }))
+            !std::all_of(digits.begin(), digits.end(),
+                         [](unsigned char ch) { return std::isdigit(ch); }))
             throw bad("has a level that is not a whole number");
         c.level = std::stoi(digits);
     }

@@ -94,9 +94,9 @@ void compositeWith(HostImage& keyed, BgAt&& bgAt) {
 void checkSize(const HostImage& keyed, const HostImage& bg, const std::string& path) {
     if (bg.width != keyed.width || bg.height != keyed.height)
         throw Failure(EXIT_BAD_INPUT, path + ": the background is " + std::to_string(bg.width) +
-                                          "x" + std::to_string(bg.height) +
-                                          ", the keyed frame " + std::to_string(keyed.width) +
-                                          "x" + std::to_string(keyed.height));
+                                          "x" + std::to_string(bg.height) + ", the keyed frame " +
+                                          std::to_string(keyed.width) + "x" +
+                                          std::to_string(keyed.height));
 }
 
 }  // namespace
@@ -162,7 +162,9 @@ void compositeOver(HostImage& keyed, const Background& bg, int frame) {
     compositeWith(keyed, [&](int x, int y) { return fromImage(*image, x, y); });
 }
 
-int checkerSquare(int width, int height) { return std::max(8, (std::max(width, height) + 30) / 60); }
+int checkerSquare(int width, int height) {
+    return std::max(8, (std::max(width, height) + 30) / 60);
+}
 
 KeyColor checkerAt(int x, int y, int square) {
     return ((x / square + y / square) & 1) ? CHECKER_DARK : CHECKER_LIGHT;

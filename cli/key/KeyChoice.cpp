@@ -16,13 +16,13 @@ std::vector<int> integers(const std::string& text, const std::string& flag, cons
     std::size_t start = 0;
     while (true) {
         const std::size_t comma = text.find(',', start);
-        const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos
-                                                                              : comma - start);
+        const std::string part =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         errno = 0;
         char* end = nullptr;
         const long n = std::strtol(part.c_str(), &end, 10);
-        if (part.empty() || *end != '\0' || errno == ERANGE || n < std::numeric_limits<int>::min() ||
-            n > std::numeric_limits<int>::max())
+        if (part.empty() || *end != '\0' || errno == ERANGE ||
+            n < std::numeric_limits<int>::min() || n > std::numeric_limits<int>::max())
             throw Failure(EXIT_BAD_INPUT, flag + ": '" + text + "' is not " + form);
         v.push_back(static_cast<int>(n));
         if (comma == std::string::npos) break;
@@ -48,7 +48,8 @@ void parsePoint(const std::string& text, const std::string& flag, int* x, int* y
     if (v.size() == 3) {
         // Beyond this the "eyedropper" is a rectangle; --key-rect says so.
         if (v[2] < 0 || v[2] > 1000)
-            throw Failure(EXIT_BAD_INPUT, flag + ": radius " + std::to_string(v[2]) + " is outside 0..1000");
+            throw Failure(EXIT_BAD_INPUT,
+                          flag + ": radius " + std::to_string(v[2]) + " is outside 0..1000");
         *radius = v[2];
     }
 }
@@ -56,7 +57,8 @@ void parsePoint(const std::string& text, const std::string& flag, int* x, int* y
 void parseRect(const std::string& text, const std::string& flag, int* x, int* y, int* w, int* h) {
     const std::vector<int> v = integers(text, flag, "X,Y,W,H (whole pixels)", 4, 4);
     if (v[2] <= 0 || v[3] <= 0)
-        throw Failure(EXIT_BAD_INPUT, flag + ": '" + text + "' has no area (W and H must be above 0)");
+        throw Failure(EXIT_BAD_INPUT,
+                      flag + ": '" + text + "' has no area (W and H must be above 0)");
     *x = v[0];
     *y = v[1];
     *w = v[2];
@@ -67,8 +69,9 @@ KeyChoice parseKeyChoice(const std::string& key, const std::string& at, const st
                          std::optional<int> frame) {
     KeyChoice c;
     if (!key.empty() + !at.empty() + !rect.empty() > 1)
-        throw Failure(EXIT_BAD_INPUT,
-                      "--key, --key-at and --key-rect each choose the key colour: give one of them");
+        throw Failure(
+            EXIT_BAD_INPUT,
+            "--key, --key-at and --key-rect each choose the key colour: give one of them");
     if (key == "auto") {
         c.kind = KeyChoice::Kind::Auto;
     } else if (!key.empty()) {
@@ -83,9 +86,10 @@ KeyChoice parseKeyChoice(const std::string& key, const std::string& at, const st
     }
     if (frame) {
         if (c.kind == KeyChoice::Kind::Default || c.kind == KeyChoice::Kind::Given)
-            throw Failure(EXIT_BAD_INPUT,
-                          "--key-frame: only with --key auto, --key-at or --key-rect, which measure "
-                          "the key on a frame");
+            throw Failure(
+                EXIT_BAD_INPUT,
+                "--key-frame: only with --key auto, --key-at or --key-rect, which measure "
+                "the key on a frame");
         if (*frame < 0)
             throw Failure(EXIT_BAD_INPUT, "--key-frame: " + std::to_string(*frame) + " is below 0");
         c.frame = frame;
@@ -96,7 +100,8 @@ KeyChoice parseKeyChoice(const std::string& key, const std::string& at, const st
 int chooseOneFrame(const FramePattern& in, std::optional<int> frame) {
     if (!in.isSequence()) {
         if (frame)
-            throw Failure(EXIT_BAD_INPUT, "--frame: '" + in.text() + "' is a single image, not a sequence");
+            throw Failure(EXIT_BAD_INPUT,
+                          "--frame: '" + in.text() + "' is a single image, not a sequence");
         return 0;
     }
     if (frame) return *frame;
@@ -131,8 +136,7 @@ MeasuredKey measureKey(const KeyChoice& choice, const HostImage& image, const st
                         std::to_string(choice.x) + "," + std::to_string(choice.y) + "," +
                         std::to_string(choice.w) + "," + std::to_string(choice.h);
                 break;
-            default:
-                throw Failure(EXIT_INTERNAL, "a key colour given as such is not measured");
+            default: throw Failure(EXIT_INTERNAL, "a key colour given as such is not measured");
         }
     } catch (const Failure& f) {
         throw Failure(f.code(), where + ": " + f.what());
@@ -150,9 +154,13 @@ KeyColor resolveKey(const KeyChoice& choice, int firstFrame,
     if (choice.kind == KeyChoice::Kind::Default) {
         if (const std::optional<ColorSample> s = screenOnBorder(image)) {
             const char* hue = s->color.green >= s->color.blue ? "green" : "blue";
-            std::fprintf(stderr, "kestrelumen: warning: %s\n", (std::string("no --key given, so the key is black (the effect's default) and the ") +
+            std::fprintf(
+                stderr, "kestrelumen: warning: %s\n",
+                (std::string(
+                     "no --key given, so the key is black (the effect's default) and the ") +
                  hue + " screen around " + nameOf(frame) + " (about " + hexText(s->color) +
-                 ") will not be keyed; use --key auto, or measure it with kestrelumen pick").c_str());
+                 ") will not be keyed; use --key auto, or measure it with kestrelumen pick")
+                    .c_str());
         }
         return KeyColor{};
     }

@@ -104,7 +104,8 @@ struct Blocks {
                     for (int ch = 0; ch < 3; ++ch) sum[ch] += c[ch];
                     ++n;
                 });
-                for (int ch = 0; ch < 3; ++ch) mean[static_cast<std::size_t>(by) * across + bx][ch] = sum[ch] / n;
+                for (int ch = 0; ch < 3; ++ch)
+                    mean[static_cast<std::size_t>(by) * across + bx][ch] = sum[ch] / n;
             }
     }
 
@@ -212,8 +213,10 @@ std::optional<ColorSample> screenOnBorder(const HostImage& image) {
     auto visit = [&](int x, int y) {
         const Rgb c = weighted(pixelAt(image, x, y));
         all.add(c);
-        if (strongly(GREEN, c, 0.15f, 0.4f)) green.add(c);
-        else if (strongly(BLUE, c, 0.15f, 0.4f)) blue.add(c);
+        if (strongly(GREEN, c, 0.15f, 0.4f))
+            green.add(c);
+        else if (strongly(BLUE, c, 0.15f, 0.4f))
+            blue.add(c);
     };
     // A grid of samples along the band: a few thousand pixels say what the
     // border shows.

@@ -22,7 +22,8 @@ struct PickOptions {
 std::string unitText(const KeyColor& c) {
     char buf[64];
     // Four decimals come back to the same codes through --key r,g,b.
-    std::snprintf(buf, sizeof buf, "%.4f,%.4f,%.4f", c.red / 255.0, c.green / 255.0, c.blue / 255.0);
+    std::snprintf(buf, sizeof buf, "%.4f,%.4f,%.4f", c.red / 255.0, c.green / 255.0,
+                  c.blue / 255.0);
     return buf;
 }
 
@@ -72,16 +73,16 @@ int runPick(const PickOptions& o) {
         return EXIT_OK;
     }
     std::printf("key %s (%s", hex.c_str(), m.how.c_str());
-    if (choice.kind == KeyChoice::Kind::Auto)
-        std::printf(", spread %.1f", m.sample.spread);
+    if (choice.kind == KeyChoice::Kind::Auto) std::printf(", spread %.1f", m.sample.spread);
     std::printf(")\n");
     std::printf("  --key '%s'\n", hex.c_str());
     if (!shortForm.empty()) std::printf("  --key '%s'\n", shortForm.c_str());
     std::printf("  --key %s\n", unit.c_str());
     if (name) std::printf("  --key %s\n", name);
-    std::printf("spread %.1f: median distance of the %d pixels from it, in 8-bit codes "
-                "(grain and uneven lighting raise it)\n",
-                m.sample.spread, m.sample.count);
+    std::printf(
+        "spread %.1f: median distance of the %d pixels from it, in 8-bit codes "
+        "(grain and uneven lighting raise it)\n",
+        m.sample.spread, m.sample.count);
     return EXIT_OK;
 }
 
@@ -94,15 +95,17 @@ void addPickCommand(CLI::App& app, int& exitCode) {
         "Measure the key colour of IN, as --key auto (the default), --key-at or --key-rect would, "
         "and print it in every form --key takes");
     pick->add_option("IN", o->input, "Input image, or a sequence with --frame")->required();
-    auto* at = pick->add_option("--at", o->at, "The median within R (default 2) of pixel X,Y: X,Y or X,Y,R");
+    auto* at = pick->add_option("--at", o->at,
+                                "The median within R (default 2) of pixel X,Y: X,Y or X,Y,R");
     pick->add_option("--rect", o->rect, "The median of the rectangle X,Y,W,H")->excludes(at);
     pick->add_option("--frame", o->frame, "Frame of a sequence (default the first on disk)");
     pick->add_flag("--json", o->json, "Print one JSON object, for scripts");
-    pick->footer(std::string("Examples:\n"
-                             "  kestrelumen pick plate.png\n"
-                             "  kestrelumen pick plate.png --at 40,30,4\n"
-                             "  kestrelumen pick shot.####.exr --frame 12 --rect 0,0,200,150 --json\n\n") +
-                 EXIT_CODES_HELP);
+    pick->footer(
+        std::string("Examples:\n"
+                    "  kestrelumen pick plate.png\n"
+                    "  kestrelumen pick plate.png --at 40,30,4\n"
+                    "  kestrelumen pick shot.####.exr --frame 12 --rect 0,0,200,150 --json\n\n") +
+        EXIT_CODES_HELP);
     pick->callback([o, &exitCode] { exitCode = runPick(*o); });
 }
 

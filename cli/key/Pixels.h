@@ -46,7 +46,8 @@ inline void setPixel(HostImage& image, int x, int y, const Rgba& v) {
     unsigned char* row = image.row(y);
     auto code = [](float c, float scale) {
         const float s = c * scale + 0.5f;
-        return s > 0.0f ? (s < scale ? static_cast<uint32_t>(s) : static_cast<uint32_t>(scale)) : 0u;
+        return s > 0.0f ? (s < scale ? static_cast<uint32_t>(s) : static_cast<uint32_t>(scale))
+                        : 0u;
     };
     switch (image.depth) {
         case Depth::U8: {

@@ -31,7 +31,6 @@ public:
     virtual bool hasFrame(int /*number*/) const { return false; }
     // How a frame's output is named in messages.
     virtual std::string name(int number) const { return "frame " + std::to_string(number); }
-
 };
 
 }  // namespace kcli

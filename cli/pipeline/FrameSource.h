@@ -33,7 +33,6 @@ public:
 
     // How a frame is named in messages (its file, or the clip and number).
     virtual std::string name(int number) const { return "frame " + std::to_string(number); }
-
 };
 
 }  // namespace kcli

@@ -41,9 +41,15 @@ class Run {
 public:
     Run(FrameSource& source, FrameSink& sink, const std::vector<int>& frames,
         const KeyFunction& key, const PipelineSettings& settings, const FrameWritten& written)
-        : source_(source), sink_(sink), frames_(frames), key_(key), settings_(settings),
-          written_(written), sourceConcurrent_(source.concurrent()),
-          sinkConcurrent_(sink.concurrent()), info_(source.info()) {}
+        : source_(source),
+          sink_(sink),
+          frames_(frames),
+          key_(key),
+          settings_(settings),
+          written_(written),
+          sourceConcurrent_(source.concurrent()),
+          sinkConcurrent_(sink.concurrent()),
+          info_(source.info()) {}
 
     void work() {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -94,16 +100,14 @@ private:
             case Job::Read: {
                 slot.image = source_.read(frame, settings_.depth);
                 if (slot.image.width != info_.width || slot.image.height != info_.height)
-                    throw Failure(EXIT_BAD_INPUT,
-                                  source_.name(frame) + ": " + std::to_string(slot.image.width) +
-                                      "x" + std::to_string(slot.image.height) +
-                                      " differs from the sequence's " + std::to_string(info_.width) +
-                                      "x" + std::to_string(info_.height));
+                    throw Failure(
+                        EXIT_BAD_INPUT,
+                        source_.name(frame) + ": " + std::to_string(slot.image.width) + "x" +
+                            std::to_string(slot.image.height) + " differs from the sequence's " +
+                            std::to_string(info_.width) + "x" + std::to_string(info_.height));
                 break;
             }
-            case Job::Key:
-                try {
-                    slot.image = key_(std::move(slot.image), frame);
+            case Job::Key: try { slot.image = key_(std::move(slot.image), frame);
                 } catch (const Failure& f) {
                     // The keyer names the plug-in; the user also needs the frame.
                     throw Failure(f.code(), source_.name(frame) + ": " + f.what());
@@ -115,8 +119,7 @@ private:
                 slot.image = HostImage();
                 if (written_) written_(frame);
                 break;
-            case Job::None:
-                break;
+            case Job::None: break;
         }
     }
 
@@ -206,9 +209,7 @@ private:
         return job;
     }
 
-    bool done() const {
-        return slots_.empty() && (stopping() || nextRead_ == frames_.size());
-    }
+    bool done() const { return slots_.empty() && (stopping() || nextRead_ == frames_.size()); }
 
     FrameSource& source_;
     FrameSink& sink_;

@@ -14,9 +14,10 @@
 namespace kcli {
 
 struct PipelineSettings {
-    int workers = 1;         // threads that read, key and write
-    int framesInFlight = 1;  // frames held at once, from the start of their read to the end of their write
-    int keysAtOnce = 1;      // frames the keyer takes at the same time
+    int workers = 1;  // threads that read, key and write
+    int framesInFlight =
+        1;  // frames held at once, from the start of their read to the end of their write
+    int keysAtOnce = 1;       // frames the keyer takes at the same time
     Depth depth = Depth::U8;  // what frames are read at
 };
 

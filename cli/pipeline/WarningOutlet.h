@@ -22,8 +22,10 @@ protected:
 
     // `line` without the "kestrelumen: warning: " prefix.
     void warn(const std::string& line) const {
-        if (warn_) warn_(line);
-        else std::fprintf(stderr, "kestrelumen: warning: %s\n", line.c_str());
+        if (warn_)
+            warn_(line);
+        else
+            std::fprintf(stderr, "kestrelumen: warning: %s\n", line.c_str());
     }
 
 private:

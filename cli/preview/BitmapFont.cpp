@@ -10,7 +10,10 @@ struct Glyph {
     uint8_t rows[GLYPH_H];  // five bits a row, the leftmost pixel the highest
 };
 
-#define G(c, a, b, d, e, f, g, h) {c, {0b##a, 0b##b, 0b##d, 0b##e, 0b##f, 0b##g, 0b##h}}
+#define G(c, a, b, d, e, f, g, h)                              \
+    {                                                          \
+        c, { 0b##a, 0b##b, 0b##d, 0b##e, 0b##f, 0b##g, 0b##h } \
+    }
 constexpr Glyph FONT[] = {
     G('A', 01110, 10001, 10001, 11111, 10001, 10001, 10001),
     G('B', 11110, 10001, 10001, 11110, 10001, 10001, 11110),

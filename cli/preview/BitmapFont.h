@@ -17,7 +17,6 @@ int textWidth(const std::string& text, int scale);
 
 // Draws `text` with its top-left at x,y in an 8-bit image, clipped to it.
 // Lower case comes out as capitals; a character the font lacks as '?'.
-void drawText(HostImage& image, int x, int y, const std::string& text, int scale,
-              uint8_t grey);
+void drawText(HostImage& image, int x, int y, const std::string& text, int scale, uint8_t grey);
 
 }  // namespace kcli

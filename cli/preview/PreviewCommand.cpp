@@ -34,13 +34,17 @@ std::vector<PanelKind> parsePanels(const std::string& text) {
     while (start <= text.size()) {
         const std::size_t comma = std::min(text.find(',', start), text.size());
         const std::string name = text.substr(start, comma - start);
-        if (name == "source") kinds.push_back(PanelKind::Source);
-        else if (name == "over") kinds.push_back(PanelKind::Over);
-        else if (name == "alpha") kinds.push_back(PanelKind::Alpha);
-        else if (name == "spill") kinds.push_back(PanelKind::Spill);
+        if (name == "source")
+            kinds.push_back(PanelKind::Source);
+        else if (name == "over")
+            kinds.push_back(PanelKind::Over);
+        else if (name == "alpha")
+            kinds.push_back(PanelKind::Alpha);
+        else if (name == "spill")
+            kinds.push_back(PanelKind::Spill);
         else
-            throw Failure(EXIT_BAD_INPUT, "--panels: '" + name +
-                                              "' is not a picture (source, over, alpha, spill)");
+            throw Failure(EXIT_BAD_INPUT,
+                          "--panels: '" + name + "' is not a picture (source, over, alpha, spill)");
         start = comma + 1;
     }
     return kinds;
@@ -50,7 +54,8 @@ int runPreview(PreviewOptions& o) {
     const KeyChoice choice = o.flags.finish();
     const std::vector<PanelKind> kinds = parsePanels(o.panels);
     if (o.width < 16 || o.width > 16384)
-        throw Failure(EXIT_BAD_INPUT, "--width: " + std::to_string(o.width) + " is outside 16..16384");
+        throw Failure(EXIT_BAD_INPUT,
+                      "--width: " + std::to_string(o.width) + " is outside 16..16384");
     if (o.threads < 0 || o.threads > 1024)
         throw Failure(EXIT_BAD_INPUT, "--threads: " + std::to_string(o.threads) +
                                           " is outside 1..1024 (0 or no flag: all cores)");
@@ -59,7 +64,8 @@ int runPreview(PreviewOptions& o) {
     const std::string path = in.path(frame);
     std::error_code ec;
     if (std::filesystem::equivalent(path, o.output, ec))
-        throw Failure(EXIT_BAD_INPUT, "-o: '" + o.output + "' would overwrite the input '" + path + "'");
+        throw Failure(EXIT_BAD_INPUT,
+                      "-o: '" + o.output + "' would overwrite the input '" + path + "'");
     checkOutputPath(o.output, false);
 
     const HostImage source = readImage(path);
@@ -68,7 +74,8 @@ int runPreview(PreviewOptions& o) {
         choice, frame, [&](int f) { return in.path(f); },
         [&](int f) { return f == frame ? source : readImage(in.path(f), source.depth); }, false);
 
-    const int threads = o.threads > 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency());
+    const int threads =
+        o.threads > 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency());
     Keyer keyer(o.plugin.empty() ? defaultPluginPath() : o.plugin, threads);
     auto keyed = [&](int view) {
         controls.view = view;
@@ -104,7 +111,8 @@ int runPreview(PreviewOptions& o) {
     for (std::size_t i = 0; i < images.size(); ++i) panels.push_back({labels[i], &images[i]});
     const HostImage sheet = makeSheet(panels, o.width);
     writeImage(o.output, sheet);
-    std::printf("wrote %s (%dx%d: %s)\n", o.output.c_str(), sheet.width, sheet.height, o.panels.c_str());
+    std::printf("wrote %s (%dx%d: %s)\n", o.output.c_str(), sheet.width, sheet.height,
+                o.panels.c_str());
     return EXIT_OK;
 }
 
@@ -119,19 +127,23 @@ void addPreviewCommand(CLI::App& app, int& exitCode) {
     preview->add_option("IN", o->input, "Input image, or a sequence with --frame")->required();
     preview->add_option("-o,--output", o->output, "The sheet (.png, .tif, .exr)")->required();
     addControlFlags(preview, o->flags, false);
-    preview->add_option("--width", o->width, "Width of the whole sheet in pixels")->capture_default_str();
-    preview->add_option("--panels", o->panels,
-                        "Pictures, in order: any of source, over, alpha, spill")
+    preview->add_option("--width", o->width, "Width of the whole sheet in pixels")
+        ->capture_default_str();
+    preview
+        ->add_option("--panels", o->panels, "Pictures, in order: any of source, over, alpha, spill")
         ->capture_default_str();
     preview->add_option("--frame", o->frame, "Frame of a sequence (default the first on disk)");
-    preview->add_option("-j,--threads", o->threads, "Threads for the pixel loop (default: all cores)");
+    preview->add_option("-j,--threads", o->threads,
+                        "Threads for the pixel loop (default: all cores)");
     preview->add_option("--plugin", o->plugin,
                         "Plug-in library to load (default: the one built with this tool)");
-    preview->footer(std::string("Examples:\n"
-                                "  kestrelumen preview plate.png -o sheet.png --key auto --spill-amount 1\n"
-                                "  kestrelumen preview shot.####.exr --frame 40 -o sheet.png --key-at 30,20 \\\n"
-                                "      --choke-opaque 0.5 --width 1280 --panels source,over\n\n") +
-                    EXIT_CODES_HELP);
+    preview->footer(
+        std::string(
+            "Examples:\n"
+            "  kestrelumen preview plate.png -o sheet.png --key auto --spill-amount 1\n"
+            "  kestrelumen preview shot.####.exr --frame 40 -o sheet.png --key-at 30,20 \\\n"
+            "      --choke-opaque 0.5 --width 1280 --panels source,over\n\n") +
+        EXIT_CODES_HELP);
     preview->callback([o, &exitCode] { exitCode = runPreview(*o); });
 }
 

@@ -25,7 +25,8 @@ OIIO::ImageBuf toBuffer(const HostImage& image) {
             rgb[3 * x + 1] = p.g;
             rgb[3 * x + 2] = p.b;
         }
-        buf.set_pixels(OIIO::ROI(0, image.width, y, y + 1, 0, 1, 0, 3), OIIO::TypeDesc::FLOAT, rgb.data());
+        buf.set_pixels(OIIO::ROI(0, image.width, y, y + 1, 0, 1, 0, 3), OIIO::TypeDesc::FLOAT,
+                       rgb.data());
     }
     return buf;
 }
@@ -40,8 +41,8 @@ HostImage makeSheet(const std::vector<Panel>& panels, int width) {
         throw Failure(EXIT_BAD_INPUT, "--width: " + std::to_string(width) + " leaves no room for " +
                                           std::to_string(n) + " pictures side by side");
     const HostImage& first = *panels.front().image;
-    const int panelH = std::max(1, static_cast<int>(std::lround(
-                                       static_cast<double>(panelW) * first.height / first.width)));
+    const int panelH = std::max(
+        1, static_cast<int>(std::lround(static_cast<double>(panelW) * first.height / first.width)));
     // Font pixels of about a 150th of a panel, so a label stays legible when
     // the sheet is small and in proportion when it is large.
     const int scale = std::max(1, panelW / 150);

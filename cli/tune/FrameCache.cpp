@@ -22,7 +22,8 @@ bool FrameCache::has(int number) const {
 const HostImage& FrameCache::frame(int number) {
     if (cachedValid_ && cachedNumber_ == number) return cached_;
     const auto at = std::find(frames_.begin(), frames_.end(), number);
-    if (at == frames_.end()) throw Failure(EXIT_BAD_INPUT, "frame " + std::to_string(number) + " is not in the input");
+    if (at == frames_.end())
+        throw Failure(EXIT_BAD_INPUT, "frame " + std::to_string(number) + " is not in the input");
     cachedValid_ = false;
     if (source_->concurrent()) {
         cached_ = source_->read(number, depth_);
@@ -38,9 +39,10 @@ const HostImage& FrameCache::frame(int number) {
         while (nextIndex_ <= index) cached_ = source_->read(frames_[nextIndex_++], depth_);
     }
     if (cached_.width != info_.width || cached_.height != info_.height)
-        throw Failure(EXIT_BAD_INPUT, source_->name(number) + ": " + std::to_string(cached_.width) + "x" +
-                                          std::to_string(cached_.height) + " differs from the first frame's " +
-                                          std::to_string(info_.width) + "x" + std::to_string(info_.height));
+        throw Failure(EXIT_BAD_INPUT,
+                      source_->name(number) + ": " + std::to_string(cached_.width) + "x" +
+                          std::to_string(cached_.height) + " differs from the first frame's " +
+                          std::to_string(info_.width) + "x" + std::to_string(info_.height));
     cachedNumber_ = number;
     cachedValid_ = true;
     return cached_;

@@ -34,8 +34,8 @@ Query::Query(const Params& params, std::initializer_list<const char*> allowed) {
         for (const char* a : allowed) known = known || key == a;
         if (!known) throw BadRequest("unknown query key " + shown(key));
         if (value.size() > MAX_VALUE_LENGTH)
-            throw BadRequest(key + ": the value is longer than " + std::to_string(MAX_VALUE_LENGTH) +
-                             " characters");
+            throw BadRequest(key + ": the value is longer than " +
+                             std::to_string(MAX_VALUE_LENGTH) + " characters");
         if (!values_.emplace(key, value).second) throw BadRequest(key + ": given more than once");
     }
 }

@@ -38,7 +38,8 @@ private:
 };
 
 // The keys the render-like endpoints share with the tool's flags.
-#define KCLI_CONTROL_KEYS "key", "choke-transparent", "choke-opaque", "spill-amount", "spill-size", "view"
+#define KCLI_CONTROL_KEYS \
+    "key", "choke-transparent", "choke-opaque", "spill-amount", "spill-size", "view"
 
 // The controls a query names, the tool's defaults for the others.
 Controls controlsOf(const Query& query);

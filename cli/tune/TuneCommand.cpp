@@ -22,8 +22,8 @@
 #include "cli/SettingsFile.h"
 #include "cli/tune/Token.h"
 #include "cli/tune/TuneCommand.h"
-#include "cli/tune/TuneSession.h"
 #include "cli/tune/TuneServer.h"
+#include "cli/tune/TuneSession.h"
 
 extern char** environ;
 
@@ -54,7 +54,9 @@ void openBrowser(const std::string& url) {
     char* argv[] = {prog.data(), arg.data(), nullptr};
     pid_t pid;
     if (posix_spawnp(&pid, "xdg-open", &files, &attr, argv, environ) != 0)
-        std::fprintf(stderr, "kestrelumen: note: could not start a browser (xdg-open); open the address above\n");
+        std::fprintf(
+            stderr,
+            "kestrelumen: note: could not start a browser (xdg-open); open the address above\n");
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attr);
 }
@@ -71,17 +73,19 @@ int runTune(TuneFlags& f) {
     if (!f.settings.empty()) {
         std::error_code ec;
         if (std::filesystem::exists(f.settings, ec))
-            applySettings(*f.command, readSettingsFile(f.settings), f.controls.controls, f.controls.key,
-                          f.controls.view);
+            applySettings(*f.command, readSettingsFile(f.settings), f.controls.controls,
+                          f.controls.key, f.controls.view);
         o.settingsFile = f.settings;
     }
     o.key = f.controls.finish();
     o.controls = f.controls.controls;
     if (!f.depth.empty()) o.depth = parseDepthFlag(f.depth);
     if (o.port < 0 || o.port > 65535)
-        throw Failure(EXIT_BAD_INPUT, "--port: " + std::to_string(o.port) + " is outside 1..65535 (0: a free one)");
+        throw Failure(EXIT_BAD_INPUT,
+                      "--port: " + std::to_string(o.port) + " is outside 1..65535 (0: a free one)");
     if (o.threads < 0 || o.threads > 1024)
-        throw Failure(EXIT_BAD_INPUT, "--threads: " + std::to_string(o.threads) + " is outside 1..1024");
+        throw Failure(EXIT_BAD_INPUT,
+                      "--threads: " + std::to_string(o.threads) + " is outside 1..1024");
 
     // Blocked before any thread starts, so every thread inherits the mask
     // and the signals reach only the wait below.
@@ -140,15 +144,19 @@ void addTuneCommand(CLI::App& app, int& exitCode) {
                   "Settings file: the controls start from it when it exists (flags given "
                   "override it), and the page's \"save settings\" writes it (without it, the "
                   "page offers a download)");
-    c->add_option("--frames", o.frames, "Frames of a sequence or clip to offer: FIRST-LAST, N, or a comma list");
-    c->add_option("--depth", f->depth, "Render at 8, 16 or 32 (float) bits whatever the file holds");
+    c->add_option("--frames", o.frames,
+                  "Frames of a sequence or clip to offer: FIRST-LAST, N, or a comma list");
+    c->add_option("--depth", f->depth,
+                  "Render at 8, 16 or 32 (float) bits whatever the file holds");
     c->add_option("--port", o.port, "Port on 127.0.0.1 (default: a free one)");
     c->add_flag("--no-browser", o.noBrowser, "Only print the address; do not open a browser");
     c->add_option("-j,--threads", o.threads, "Threads for the pixel loop (default: all cores)");
-    c->add_option("--plugin", o.plugin, "Plug-in library to load (default: the one built with this tool)");
-    c->footer(std::string("The address printed carries a fresh token; requests without it are refused.\n"
-                          "Ctrl-C stops the server.\n\n") +
-              EXIT_CODES_HELP);
+    c->add_option("--plugin", o.plugin,
+                  "Plug-in library to load (default: the one built with this tool)");
+    c->footer(
+        std::string("The address printed carries a fresh token; requests without it are refused.\n"
+                    "Ctrl-C stops the server.\n\n") +
+        EXIT_CODES_HELP);
     c->callback([f, &exitCode] { exitCode = runTune(*f); });
 }
 

@@ -60,8 +60,10 @@ public:
         if (req.has_header("Origin") && !oneOf(req.get_header_value("Origin"), origins_))
             return {403, "cross-origin requests are refused"};
         const std::string site = req.get_header_value("Sec-Fetch-Site");
-        if (site == "cross-site" || site == "same-site") return {403, "cross-origin requests are refused"};
-        if (req.get_param_value_count("token") != 1 || !sameToken(req.get_param_value("token"), token_))
+        if (site == "cross-site" || site == "same-site")
+            return {403, "cross-origin requests are refused"};
+        if (req.get_param_value_count("token") != 1 ||
+            !sameToken(req.get_param_value("token"), token_))
             return {403, "a valid token is required (open the address the tool printed)"};
         return {0, {}};
     }
@@ -101,7 +103,8 @@ httplib::Server::Handler answered(F f) {
 
 int frameOf(const TuneSession& s, const Query& q) {
     const int frame = q.integer("frame", s.defaultFrame(), 0, 999999999);
-    if (!s.hasFrame(frame)) throw BadRequest("frame: " + std::to_string(frame) + " is not one of the input's frames");
+    if (!s.hasFrame(frame))
+        throw BadRequest("frame: " + std::to_string(frame) + " is not one of the input's frames");
     return frame;
 }
 
@@ -155,77 +158,92 @@ struct TuneServer::Impl {
             return httplib::Server::HandlerResponse::Handled;
         });
         server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-            if (res.body.empty()) reply(res, res.status, res.status == 404 ? "no such page" : "request refused");
+            if (res.body.empty())
+                reply(res, res.status, res.status == 404 ? "no such page" : "request refused");
         });
         routes();
     }
 
     void routes() {
         server.Get("/", answered([this](const httplib::Request& req, httplib::Response& res) {
-            Query(req.params, {"token"});
-            const PageAsset* page = findPageAsset("/index.html");
-            std::string html(reinterpret_cast<const char*>(page->data), page->size);
-            // The page's own files are asked for with the token too.
-            for (std::size_t at; (at = html.find("%TOKEN%")) != std::string::npos;)
-                html.replace(at, 7, guard.token());
-            res.set_content(html, page->contentType);
-        }));
-        server.Get("/(tune\\.css|tune\\.js)", answered([](const httplib::Request& req, httplib::Response& res) {
-            Query(req.params, {"token"});
-            const PageAsset* a = findPageAsset(req.path);
-            if (!a) throw HttpError(404, "no such page");
-            res.set_content(reinterpret_cast<const char*>(a->data), a->size, a->contentType);
-        }));
-        server.Get("/api/info", answered([this](const httplib::Request& req, httplib::Response& res) {
-            Query(req.params, {"token"});
-            json(res, session.infoJson());
-        }));
-        server.Get("/api/render", answered([this](const httplib::Request& req, httplib::Response& res) {
-            const Query q(req.params, {"token", KCLI_CONTROL_KEYS, "over", "frame", "scale", "client"});
-            RenderRequest r;
-            r.controls = controlsOf(q);
-            r.frame = frameOf(session, q);
-            r.scale = q.number("scale", 1.0, 0.0, 1.0);
-            if (!(r.scale > 0.0)) throw BadRequest("scale: must be above 0 (0 < scale <= 1)");
-            r.over = overOf(q);
-            if (const std::string* c = q.find("client")) r.client = *c;
-            const auto png = session.renderPng(r);
-            if (!png) throw HttpError(409, "superseded by a newer render of the same client");
-            res.set_content(reinterpret_cast<const char*>(png->data()), png->size(), "image/png");
-        }));
-        server.Get("/api/pick", answered([this](const httplib::Request& req, httplib::Response& res) {
-            const Query q(req.params, {"token", "x", "y", "r", "frame"});
-            if (!q.find("x") || !q.find("y")) throw BadRequest("x and y are required");
-            const int x = q.integer("x", 0, 0, session.width() - 1);
-            const int y = q.integer("y", 0, 0, session.height() - 1);
-            const int r = q.integer("r", 4, 0, MAX_PICK_RADIUS);
-            json(res, session.pickJson(frameOf(session, q), x, y, r));
-        }));
-        server.Get("/api/auto", answered([this](const httplib::Request& req, httplib::Response& res) {
-            const Query q(req.params, {"token", "frame"});
-            const auto found = session.autoKeyJson(frameOf(session, q));
-            if (!found) throw HttpError(422, "no green or blue screen found in this frame");
-            json(res, *found);
-        }));
-        server.Get("/api/pixel", answered([this](const httplib::Request& req, httplib::Response& res) {
-            const Query q(req.params, {"token", KCLI_CONTROL_KEYS, "x", "y", "frame"});
-            if (!q.find("x") || !q.find("y")) throw BadRequest("x and y are required");
-            const int x = q.integer("x", 0, 0, session.width() - 1);
-            const int y = q.integer("y", 0, 0, session.height() - 1);
-            json(res, session.pixelJson(controlsOf(q), frameOf(session, q), x, y));
-        }));
-        server.Get("/api/settings", answered([this](const httplib::Request& req, httplib::Response& res) {
-            Query(req.params, {"token"});
-            json(res, session.settingsJson());
-        }));
-        server.Post("/api/settings", answered([this](const httplib::Request& req, httplib::Response& res) {
-            const Query q(req.params, {"token", KCLI_CONTROL_KEYS});
-            if (!req.body.empty()) throw BadRequest("the settings go in the query, not the body");
-            if (!session.savesSettings())
-                throw HttpError(409, "no settings file was named: start tune with --settings FILE");
-            const std::string path = session.saveSettings(controlsOf(q));
-            json(res, nlohmann::json{{"saved", path}}.dump());
-        }));
+                       Query(req.params, {"token"});
+                       const PageAsset* page = findPageAsset("/index.html");
+                       std::string html(reinterpret_cast<const char*>(page->data), page->size);
+                       // The page's own files are asked for with the token too.
+                       for (std::size_t at; (at = html.find("%TOKEN%")) != std::string::npos;)
+                           html.replace(at, 7, guard.token());
+                       res.set_content(html, page->contentType);
+                   }));
+        server.Get("/(tune\\.css|tune\\.js)",
+                   answered([](const httplib::Request& req, httplib::Response& res) {
+                       Query(req.params, {"token"});
+                       const PageAsset* a = findPageAsset(req.path);
+                       if (!a) throw HttpError(404, "no such page");
+                       res.set_content(reinterpret_cast<const char*>(a->data), a->size,
+                                       a->contentType);
+                   }));
+        server.Get("/api/info",
+                   answered([this](const httplib::Request& req, httplib::Response& res) {
+                       Query(req.params, {"token"});
+                       json(res, session.infoJson());
+                   }));
+        server.Get(
+            "/api/render", answered([this](const httplib::Request& req, httplib::Response& res) {
+                const Query q(req.params,
+                              {"token", KCLI_CONTROL_KEYS, "over", "frame", "scale", "client"});
+                RenderRequest r;
+                r.controls = controlsOf(q);
+                r.frame = frameOf(session, q);
+                r.scale = q.number("scale", 1.0, 0.0, 1.0);
+                if (!(r.scale > 0.0)) throw BadRequest("scale: must be above 0 (0 < scale <= 1)");
+                r.over = overOf(q);
+                if (const std::string* c = q.find("client")) r.client = *c;
+                const auto png = session.renderPng(r);
+                if (!png) throw HttpError(409, "superseded by a newer render of the same client");
+                res.set_content(reinterpret_cast<const char*>(png->data()), png->size(),
+                                "image/png");
+            }));
+        server.Get("/api/pick",
+                   answered([this](const httplib::Request& req, httplib::Response& res) {
+                       const Query q(req.params, {"token", "x", "y", "r", "frame"});
+                       if (!q.find("x") || !q.find("y")) throw BadRequest("x and y are required");
+                       const int x = q.integer("x", 0, 0, session.width() - 1);
+                       const int y = q.integer("y", 0, 0, session.height() - 1);
+                       const int r = q.integer("r", 4, 0, MAX_PICK_RADIUS);
+                       json(res, session.pickJson(frameOf(session, q), x, y, r));
+                   }));
+        server.Get("/api/auto",
+                   answered([this](const httplib::Request& req, httplib::Response& res) {
+                       const Query q(req.params, {"token", "frame"});
+                       const auto found = session.autoKeyJson(frameOf(session, q));
+                       if (!found)
+                           throw HttpError(422, "no green or blue screen found in this frame");
+                       json(res, *found);
+                   }));
+        server.Get("/api/pixel",
+                   answered([this](const httplib::Request& req, httplib::Response& res) {
+                       const Query q(req.params, {"token", KCLI_CONTROL_KEYS, "x", "y", "frame"});
+                       if (!q.find("x") || !q.find("y")) throw BadRequest("x and y are required");
+                       const int x = q.integer("x", 0, 0, session.width() - 1);
+                       const int y = q.integer("y", 0, 0, session.height() - 1);
+                       json(res, session.pixelJson(controlsOf(q), frameOf(session, q), x, y));
+                   }));
+        server.Get("/api/settings",
+                   answered([this](const httplib::Request& req, httplib::Response& res) {
+                       Query(req.params, {"token"});
+                       json(res, session.settingsJson());
+                   }));
+        server.Post("/api/settings",
+                    answered([this](const httplib::Request& req, httplib::Response& res) {
+                        const Query q(req.params, {"token", KCLI_CONTROL_KEYS});
+                        if (!req.body.empty())
+                            throw BadRequest("the settings go in the query, not the body");
+                        if (!session.savesSettings())
+                            throw HttpError(
+                                409, "no settings file was named: start tune with --settings FILE");
+                        const std::string path = session.saveSettings(controlsOf(q));
+                        json(res, nlohmann::json{{"saved", path}}.dump());
+                    }));
     }
 };
 

@@ -12,9 +12,9 @@
 #include "cli/ExitCodes.h"
 #include "cli/SettingsFile.h"
 #include "cli/Text.h"
+#include "cli/image/PngEncoder.h"
 #include "cli/key/Composite.h"
 #include "cli/key/KeyPick.h"
-#include "cli/image/PngEncoder.h"
 #include "cli/tune/TuneSource.h"
 #include "host/HostConstants.h"
 #include "refhost/Depth.h"
@@ -27,7 +27,8 @@ namespace {
 using nlohmann::ordered_json;
 
 int threadsOf(int requested) {
-    return requested > 0 ? requested : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    return requested > 0 ? requested
+                         : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
 // Where the command line the page shows writes: beside the input, so
@@ -50,8 +51,10 @@ std::string suggestedOutput(const std::string& input, bool sequence) {
 std::vector<std::string> splitChoices(const std::string& utf8) {
     std::vector<std::string> out(1);
     for (char c : utf8) {
-        if (c == '|') out.emplace_back();
-        else out.back() += c;
+        if (c == '|')
+            out.emplace_back();
+        else
+            out.back() += c;
     }
     return out;
 }
@@ -83,8 +86,10 @@ ordered_json pixelValues(const HostImage& img, int x, int y) {
             case Depth::F32: {
                 const float f = reinterpret_cast<const float*>(img.row(y))[at + c];
                 // JSON has no NaN or infinity; the readout shows them as text.
-                if (std::isfinite(f)) v.push_back(f);
-                else v.push_back(std::isnan(f) ? "NaN" : (f > 0 ? "inf" : "-inf"));
+                if (std::isfinite(f))
+                    v.push_back(f);
+                else
+                    v.push_back(std::isnan(f) ? "NaN" : (f > 0 ? "inf" : "-inf"));
                 break;
             }
         }
@@ -106,16 +111,21 @@ HostImage onePixel(const HostImage& img, int x, int y) {
 
 TuneSession::TuneSession(const TuneOptions& options)
     : options_(options),
-      keyer_(options.plugin.empty() ? defaultPluginPath() : options.plugin, threadsOf(options.threads)),
-      cache_(tuneSourceOpener(options.input, options.frames, options.depth.has_value()), options.depth),
+      keyer_(options.plugin.empty() ? defaultPluginPath() : options.plugin,
+             threadsOf(options.threads)),
+      cache_(tuneSourceOpener(options.input, options.frames, options.depth.has_value()),
+             options.depth),
       current_(options.controls) {
     const KeyChoice::Kind kind = options.key.kind;
     if (kind != KeyChoice::Kind::Default && kind != KeyChoice::Kind::Given) {
         // The page shows the key found; stdout keeps to the one line of the address.
         current_.key = resolveKey(
-            options.key, cache_.frames().front(), [](int f) { return "frame " + std::to_string(f) + " of the input"; },
+            options.key, cache_.frames().front(),
+            [](int f) { return "frame " + std::to_string(f) + " of the input"; },
             [this](int f) {
-                if (!cache_.has(f)) throw Failure(EXIT_BAD_INPUT, "--key-frame: " + std::to_string(f) + " is not a frame of the input");
+                if (!cache_.has(f))
+                    throw Failure(EXIT_BAD_INPUT, "--key-frame: " + std::to_string(f) +
+                                                      " is not a frame of the input");
                 return cache_.frame(f);
             },
             true);
@@ -124,7 +134,8 @@ TuneSession::TuneSession(const TuneOptions& options)
 
 std::string TuneSession::infoJson() const {
     ordered_json doc;
-    const bool sequence = cache_.frames().size() > 1 || options_.input.find('#') != std::string::npos ||
+    const bool sequence = cache_.frames().size() > 1 ||
+                          options_.input.find('#') != std::string::npos ||
                           options_.input.find('%') != std::string::npos;
     doc["input"] = options_.input;
     doc["output"] = suggestedOutput(options_.input, sequence);
@@ -145,8 +156,8 @@ std::string TuneSession::infoJson() const {
         if (row.type == PF_Param_COLOR) {
             p["type"] = "color";
             const int d = static_cast<int>(row.dflt);
-            p["default"] = hexText(KeyColor{static_cast<uint8_t>(d >> 16), static_cast<uint8_t>(d >> 8),
-                                            static_cast<uint8_t>(d)});
+            p["default"] = hexText(KeyColor{static_cast<uint8_t>(d >> 16),
+                                            static_cast<uint8_t>(d >> 8), static_cast<uint8_t>(d)});
         } else if (row.type == PF_Param_FLOAT_SLIDER) {
             p["type"] = "slider";
             p["min"] = row.min;

@@ -29,7 +29,8 @@ void ExpectSame(double expected, double actual) {
 
 std::size_t Count(const std::string& text, const std::string& part) {
     std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
     return n;
 }
 
@@ -66,10 +67,10 @@ TEST(CompareSummary, NetTimePerFrameIsUnmeasuredUnlessPositive) {
         double min, median;
     } rows[] = {
         {{3.0, 4.0}, {1.0, 1.5}, 4, 0.5, 0.625},
-        {{1.0, 1.0}, {1.0, 1.0}, 4, NaN, NaN},    // nothing left of the filter
-        {{0.9, 2.0}, {1.0, 1.0}, 4, NaN, 0.25},   // noise larger than the filter
-        {{NaN, NaN}, {1.0, 1.0}, 4, NaN, NaN},    // filter not run
-        {{3.0, 3.0}, {NaN, NaN}, 4, NaN, NaN},    // baseline not run
+        {{1.0, 1.0}, {1.0, 1.0}, 4, NaN, NaN},   // nothing left of the filter
+        {{0.9, 2.0}, {1.0, 1.0}, 4, NaN, 0.25},  // noise larger than the filter
+        {{NaN, NaN}, {1.0, 1.0}, 4, NaN, NaN},   // filter not run
+        {{3.0, 3.0}, {NaN, NaN}, 4, NaN, NaN},   // baseline not run
         {{3.0, 3.0}, {1.0, 1.0}, 0, NaN, NaN},
     };
     for (const auto& row : rows) {
@@ -108,12 +109,12 @@ TEST(CompareFfmpeg, CommandKeepsEveryStageOnOneThreadAndReadsTheFrameCountAsked)
     std::size_t input = 0;
     while (input < cmd.size() && cmd[input] != "-i") ++input;
     ASSERT_LT(input, cmd.size());
-    EXPECT_EQ("1", valueOf("-threads"));                // decoder
-    EXPECT_EQ("1", valueOf("-threads", input));         // encoder
+    EXPECT_EQ("1", valueOf("-threads"));         // decoder
+    EXPECT_EQ("1", valueOf("-threads", input));  // encoder
     EXPECT_EQ("1", valueOf("-filter_threads"));
-    EXPECT_EQ("19", valueOf("-stream_loop"));           // read once plus 19 times again
+    EXPECT_EQ("19", valueOf("-stream_loop"));  // read once plus 19 times again
     EXPECT_EQ("3840x2160", valueOf("-video_size"));
-    EXPECT_EQ("argb", valueOf("-pix_fmt"));             // PF_Pixel's byte order
+    EXPECT_EQ("argb", valueOf("-pix_fmt"));  // PF_Pixel's byte order
     EXPECT_EQ("colorkey", valueOf("-vf"));
     EXPECT_EQ("-", cmd.back());
 }
@@ -152,7 +153,7 @@ TEST(CompareVerdicts, RatiosAgainstGoalsAndMissingRows) {
 TEST(CompareTable, MarksEveryMissAndPrintsUnmeasuredAsNotAvailable) {
     const double pixels = 1000.0;
     const std::vector<Row> rows = {
-        {"8-bit shipped", {9.5e-6, 1.0e-5}},   // 9.5 ns/pixel, 0.0095 ms/frame
+        {"8-bit shipped", {9.5e-6, 1.0e-5}},  // 9.5 ns/pixel, 0.0095 ms/frame
         {"ffmpeg colorkey (net), 8-bit", {NaN, NaN}},
     };
     const std::vector<Verdict> verdicts = {
@@ -170,7 +171,8 @@ TEST(CompareTable, MarksEveryMissAndPrintsUnmeasuredAsNotAvailable) {
     } lines[] = {{"met ", false}, {"missed ", true}, {"unmeasured ", true}};
     for (const auto& line : lines) {
         SCOPED_TRACE(line.label);
-        EXPECT_EQ(line.marked, LineStartingWith(table, line.label).find("MISSES GOAL") != std::string::npos)
+        EXPECT_EQ(line.marked,
+                  LineStartingWith(table, line.label).find("MISSES GOAL") != std::string::npos)
             << table;
     }
 }

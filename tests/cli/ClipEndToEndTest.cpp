@@ -34,9 +34,9 @@ void ffmpeg(const TempDir& dir, std::vector<std::string> args) {
 
 // One line of ffprobe's flat output per entry: "streams.stream.0.codec_name=..." etc.
 std::string probe(const TempDir& dir, const std::string& file) {
-    const RunResult r = runProgram(dir, "/usr/bin/ffprobe",
-                                   {"-v", "error", "-count_packets", "-show_streams", "-show_format",
-                                    "-of", "flat", file});
+    const RunResult r = runProgram(
+        dir, "/usr/bin/ffprobe",
+        {"-v", "error", "-count_packets", "-show_streams", "-show_format", "-of", "flat", file});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     return r.out;
 }
@@ -63,10 +63,10 @@ RunResult render(const TempDir& dir, std::vector<std::string> args) {
 }
 
 // A moving test pattern, `frames` frames at 24 fps, 64x48 unless `size`.
-void makeClip(const TempDir& dir, const std::string& name, int frames, std::vector<std::string> encode,
-              const std::string& size = "64x48") {
-    std::vector<std::string> args = {"-f", "lavfi", "-i", "testsrc2=s=" + size + ":r=24",
-                                     "-frames:v", std::to_string(frames)};
+void makeClip(const TempDir& dir, const std::string& name, int frames,
+              std::vector<std::string> encode, const std::string& size = "64x48") {
+    std::vector<std::string> args = {
+        "-f", "lavfi", "-i", "testsrc2=s=" + size + ":r=24", "-frames:v", std::to_string(frames)};
     args.insert(args.end(), encode.begin(), encode.end());
     args.push_back(dir / name);
     ffmpeg(dir, args);
@@ -112,10 +112,11 @@ TEST(ClipEndToEnd, LosslessRgbClipKeysBitForBitAsItsFramesDo) {
     struct Row {
         const char* name;
         bool deep;
-        const char* pixFmt;       // of the source clip
-        const char* decodedFmt;   // what ffmpeg decodes the output to, as PNG
+        const char* pixFmt;      // of the source clip
+        const char* decodedFmt;  // what ffmpeg decodes the output to, as PNG
     };
-    const Row rows[] = {{"8-bit", false, "bgra", "rgba"}, {"16-bit", true, "gbrap16le", "rgba64be"}};
+    const Row rows[] = {{"8-bit", false, "bgra", "rgba"},
+                        {"16-bit", true, "gbrap16le", "rgba64be"}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TempDir dir;
@@ -131,12 +132,15 @@ TEST(ClipEndToEnd, LosslessRgbClipKeysBitForBitAsItsFramesDo) {
         ASSERT_EQ(r.exitCode, OK) << r.err;
         const std::string p = probe(dir, dir / "keyed.mkv");
         EXPECT_TRUE(has(p, "codec_name=\"ffv1\"")) << p;
-        EXPECT_TRUE(has(p, std::string("pix_fmt=\"") + (row.deep ? "gbrap16le" : "bgra") + "\"")) << p;
+        EXPECT_TRUE(has(p, std::string("pix_fmt=\"") + (row.deep ? "gbrap16le" : "bgra") + "\""))
+            << p;
         ffmpeg(dir, {"-i", dir / "keyed.mkv", "-pix_fmt", row.decodedFmt, "-start_number", "1",
                      dir / "out.%04d.png"});
         for (const char* f : {"0001", "0002", "0003"}) {
-            expectSameImage(dir / ("img." + std::string(f) + ".png"), dir / ("out." + std::string(f) + ".png"));
-            expectSameImage(dir / ("img." + std::string(f) + ".png"), dir / ("seq." + std::string(f) + ".png"));
+            expectSameImage(dir / ("img." + std::string(f) + ".png"),
+                            dir / ("out." + std::string(f) + ".png"));
+            expectSameImage(dir / ("img." + std::string(f) + ".png"),
+                            dir / ("seq." + std::string(f) + ".png"));
         }
         EXPECT_FALSE(fs::exists(dir / "out.0004.png"));
     }
@@ -155,7 +159,8 @@ TEST(ClipEndToEnd, YuvClipConvertsAsFfmpegDoes) {
         const char* scale;  // what ffmpeg's scale filter is told
     };
     const Row rows[] = {
-        {"declared BT.709, centred chroma", "64x48",
+        {"declared BT.709, centred chroma",
+         "64x48",
          {"-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc", "bt709",
           "-color_range", "tv", "-chroma_sample_location", "center"},
          "in_color_matrix=bt709:in_h_chr_pos=128:in_v_chr_pos=128"},
@@ -168,7 +173,8 @@ TEST(ClipEndToEnd, YuvClipConvertsAsFfmpegDoes) {
         std::vector<std::string> enc = H264;
         enc.insert(enc.end(), row.tags.begin(), row.tags.end());
         makeClip(dir, "clip.mp4", 2, enc, row.size);
-        const RunResult r = render(dir, {dir / "clip.mp4", "-o", dir / "tool.####.png", "--view", "source"});
+        const RunResult r =
+            render(dir, {dir / "clip.mp4", "-o", dir / "tool.####.png", "--view", "source"});
         ASSERT_EQ(r.exitCode, OK) << r.err;
         ffmpeg(dir, {"-i", dir / "clip.mp4", "-vf",
                      std::string("scale=") + row.scale +
@@ -195,11 +201,29 @@ TEST(ClipEndToEnd, YuvClipConvertsAsFfmpegDoes) {
 // AAC audio, with a warning naming it.
 TEST(ClipEndToEnd, ClipKeepsRateTimecodeMetadataAndAudio) {
     TempDir dir;
-    ffmpeg(dir, {"-f", "lavfi", "-i", "testsrc2=s=64x48:r=24", "-f", "lavfi", "-i",
-                 "sine=frequency=440:sample_rate=48000", "-t", "0.5",
-                 "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac", "-timecode", "01:00:00:00",
-                 "-metadata", "title=Take 7", dir / "camera.mov"});
-    const std::string audio = value(probe(dir, dir / "camera.mov"), "streams.stream.1.nb_read_packets");
+    ffmpeg(dir, {"-f",
+                 "lavfi",
+                 "-i",
+                 "testsrc2=s=64x48:r=24",
+                 "-f",
+                 "lavfi",
+                 "-i",
+                 "sine=frequency=440:sample_rate=48000",
+                 "-t",
+                 "0.5",
+                 "-c:v",
+                 "libx264",
+                 "-pix_fmt",
+                 "yuv420p",
+                 "-c:a",
+                 "aac",
+                 "-timecode",
+                 "01:00:00:00",
+                 "-metadata",
+                 "title=Take 7",
+                 dir / "camera.mov"});
+    const std::string audio =
+        value(probe(dir, dir / "camera.mov"), "streams.stream.1.nb_read_packets");
     ASSERT_GT(std::stoi(audio), 20);
     struct Row {
         const char* name;
@@ -218,20 +242,24 @@ TEST(ClipEndToEnd, ClipKeepsRateTimecodeMetadataAndAudio) {
         EXPECT_EQ(r.err, "");
         const std::string p = probe(dir, dir / "keyed.mov");
         for (const std::string& line :
-             {std::string("streams.stream.0.codec_name=\"prores\""), std::string("profile=\"4444\""),
+             {std::string("streams.stream.0.codec_name=\"prores\""),
+              std::string("profile=\"4444\""),
               // as ffprobe decodes it: 4:4:4 with alpha
               std::string("streams.stream.0.pix_fmt=\"yuva444p12le\""),
               std::string("streams.stream.0.r_frame_rate=\"24/1\""),
               "streams.stream.0.nb_read_packets=\"" + std::to_string(row.frames) + "\"",
               // BT.601, as an undeclared SD source is converted
               std::string("streams.stream.0.color_space=\"smpte170m\""),
-              std::string("streams.stream.1.codec_name=\"aac\""), std::string("format.tags.title=\"Take 7\""),
+              std::string("streams.stream.1.codec_name=\"aac\""),
+              std::string("format.tags.title=\"Take 7\""),
               "tags.timecode=\"" + std::string(row.timecode) + "\""})
             EXPECT_TRUE(has(p, line)) << line << "\n" << p;
         // Every audio packet of the whole clip; about half of them for half its frames.
         const int packets = std::stoi("0" + value(p, "streams.stream.1.nb_read_packets"));
-        if (row.frames == 12) EXPECT_EQ(std::to_string(packets), audio);
-        else EXPECT_NEAR(packets, std::stoi(audio) / 2, 2);
+        if (row.frames == 12)
+            EXPECT_EQ(std::to_string(packets), audio);
+        else
+            EXPECT_NEAR(packets, std::stoi(audio) / 2, 2);
     }
     const RunResult r = runTool({"render", dir / "camera.mov", "-o", dir / "keyed.webm", "--view",
                                  "alpha", "--frames", "1-2"},
@@ -252,7 +280,8 @@ TEST(ClipEndToEnd, FramesOfAClip) {
     ASSERT_EQ(r.exitCode, OK) << r.err;
     EXPECT_EQ(dir.names().count("part.0056.png") + dir.names().count("part.0059.png"), 0u);
     for (const char* f : {"0003", "0057", "0058"})
-        expectSameImage(dir / ("all." + std::string(f) + ".png"), dir / ("part." + std::string(f) + ".png"));
+        expectSameImage(dir / ("all." + std::string(f) + ".png"),
+                        dir / ("part." + std::string(f) + ".png"));
     r = render(dir, {dir / "clip.mp4", "-o", dir / "one.png", "--frames", "40"});
     ASSERT_EQ(r.exitCode, OK) << r.err;
     expectSameImage(dir / "all.0040.png", dir / "one.png");
@@ -270,7 +299,8 @@ TEST(ClipEndToEnd, SequenceToClip) {
         if (!fps.empty()) args.insert(args.end(), {"--fps", fps});
         const RunResult r = runTool(args, dir.path());
         ASSERT_EQ(r.exitCode, OK) << r.err;
-        EXPECT_TRUE(has(r.out, fps.empty() ? "24 fps (the default" : "(30000/1001) (--fps)")) << r.out;
+        EXPECT_TRUE(has(r.out, fps.empty() ? "24 fps (the default" : "(30000/1001) (--fps)"))
+            << r.out;
         const std::string p = probe(dir, dir / "clip.mkv");
         EXPECT_TRUE(has(p, "r_frame_rate=\"" + expected + "\"")) << p;
         EXPECT_TRUE(has(p, "nb_read_packets=\"3\"")) << p;
@@ -282,8 +312,8 @@ TEST(ClipEndToEnd, SequenceToClip) {
 TEST(ClipEndToEnd, SameOutputWhateverTheFramesInFlight) {
     TempDir dir;
     makeRgbaFrames(dir, 6, false);
-    ffmpeg(dir, {"-start_number", "1", "-i", dir / "in.%04d.png", "-c:v", "ffv1", "-pix_fmt", "bgra",
-                 dir / "clip.mkv"});
+    ffmpeg(dir, {"-start_number", "1", "-i", dir / "in.%04d.png", "-c:v", "ffv1", "-pix_fmt",
+                 "bgra", dir / "clip.mkv"});
     struct Row {
         const char* name;
         const char* in;
@@ -320,14 +350,14 @@ TEST(ClipEndToEnd, InterruptedClipLeavesNothing) {
     makeClip(dir, "long.mp4", 240, H264, "640x360");
     std::ofstream(dir / "keyed.mov") << "an earlier render";
     const auto before = dir.snapshot();
-    const clitest::SignalWhen term{SIGTERM, [&] {
-                                       return has(clitest::slurp(dir / ".stderr"), "frame 3,");
-                                   }};
+    const clitest::SignalWhen term{
+        SIGTERM, [&] { return has(clitest::slurp(dir / ".stderr"), "frame 3,"); }};
     const RunResult r = runTool({"render", dir / "long.mp4", "-o", dir / "keyed.mov", "--key",
                                  "#00b140", "--progress-interval", "0"},
                                 dir.path(), {}, term);
     ASSERT_EQ(r.exitCode, 143) << r.err;
-    EXPECT_TRUE(has(r.err, "keyed.mov was not written (a clip is kept only when complete)")) << r.err;
+    EXPECT_TRUE(has(r.err, "keyed.mov was not written (a clip is kept only when complete)"))
+        << r.err;
     EXPECT_EQ(dir.snapshot(), before);
 }
 
@@ -336,7 +366,8 @@ TEST(ClipEndToEnd, InterruptedClipLeavesNothing) {
 // clip, an existing output untouched.
 TEST(ClipEndToEnd, BadInputLosesNothing) {
     TempDir dir;
-    makeClip(dir, "good.mp4", 24, {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-movflags", "+faststart"});
+    makeClip(dir, "good.mp4", 24,
+             {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-movflags", "+faststart"});
     // Matroska declares no frame count, only a duration.
     makeClip(dir, "good.mkv", 24, {"-c:v", "ffv1"});
     for (const char* ext : {".mp4", ".mkv"}) {
@@ -344,7 +375,8 @@ TEST(ClipEndToEnd, BadInputLosesNothing) {
         std::ofstream(dir / ("cut" + std::string(ext)), std::ios::binary)
             << bytes.substr(0, bytes.size() * 2 / 3);
         std::string damaged = bytes;
-        for (std::size_t i = damaged.size() / 2; i < damaged.size() / 2 + 600; ++i) damaged[i] = '\x5a';
+        for (std::size_t i = damaged.size() / 2; i < damaged.size() / 2 + 600; ++i)
+            damaged[i] = '\x5a';
         std::ofstream(dir / ("damaged" + std::string(ext)), std::ios::binary) << damaged;
     }
     ffmpeg(dir, {"-f", "lavfi", "-i", "sine", "-t", "0.2", dir / "sound.m4a"});
@@ -360,19 +392,30 @@ TEST(ClipEndToEnd, BadInputLosesNothing) {
     const Row rows[] = {
         {"truncated", {"@cut.mp4", "-o", "@keyed.mov"}, "cut.mp4: frame "},
         {"damaged", {"@damaged.mp4", "-o", "@keyed.mov"}, "damaged.mp4: frame "},
-        {"truncated, no frame count", {"@cut.mkv", "-o", "@keyed.mov"}, "cut.mkv: frame 16 is missing"},
-        {"damaged, no frame count", {"@damaged.mkv", "-o", "@keyed.mov"}, "damaged.mkv: frame 13 is missing"},
+        {"truncated, no frame count",
+         {"@cut.mkv", "-o", "@keyed.mov"},
+         "cut.mkv: frame 16 is missing"},
+        {"damaged, no frame count",
+         {"@damaged.mkv", "-o", "@keyed.mov"},
+         "damaged.mkv: frame 13 is missing"},
         {"no video stream", {"@sound.m4a", "-o", "@keyed.mov"}, "sound.m4a: has no video stream"},
         {"no frames", {"@empty.avi", "-o", "@keyed.mov"}, "empty.avi: the clip has no frames"},
-        {"frame out of range", {"@good.mp4", "-o", "@keyed.mov", "--frames", "20-30"}, "frames 1-24"},
+        {"frame out of range",
+         {"@good.mp4", "-o", "@keyed.mov", "--frames", "20-30"},
+         "frames 1-24"},
         {"clip to one image", {"@good.mp4", "-o", "@one.png"}, "--frames N"},
         {"codec without alpha", {"@good.mp4", "-o", "@keyed.mp4"}, "cannot hold alpha"},
-        {"unknown codec", {"@good.mp4", "-o", "@keyed.mov", "--codec", "nosuch"}, "--codec: 'nosuch'"},
-        {"unknown codec option", {"@good.mp4", "-o", "@keyed.mov", "--codec-option", "bogus=1"},
+        {"unknown codec",
+         {"@good.mp4", "-o", "@keyed.mov", "--codec", "nosuch"},
+         "--codec: 'nosuch'"},
+        {"unknown codec option",
+         {"@good.mp4", "-o", "@keyed.mov", "--codec-option", "bogus=1"},
          "--codec-option: 'bogus'"},
         {"codec for an image", {"@good.mp4", "-o", "@x.####.png", "--codec", "ffv1"}, "--codec"},
         {"fps for a clip", {"@good.mp4", "-o", "@keyed.mov", "--fps", "30"}, "--fps"},
-        {"clip over itself", {"@good.mp4", "-o", "@good.mp4", "--view", "alpha"}, "overwrite the input"},
+        {"clip over itself",
+         {"@good.mp4", "-o", "@good.mp4", "--view", "alpha"},
+         "overwrite the input"},
     };
     const auto before = dir.snapshot();
     for (const Row& row : rows) {

@@ -54,7 +54,8 @@ TEST(ControlsTest, KeyColorTexts) {
             } catch (const kcli::Failure& f) {
                 EXPECT_EQ(f.code(), kcli::EXIT_BAD_INPUT);
                 // The message names the flag and quotes the text.
-                EXPECT_EQ(std::string(f.what()).rfind("--key: '" + std::string(row.text) + "'", 0), 0u)
+                EXPECT_EQ(std::string(f.what()).rfind("--key: '" + std::string(row.text) + "'", 0),
+                          0u)
                     << f.what();
             }
         }
@@ -63,9 +64,9 @@ TEST(ControlsTest, KeyColorTexts) {
 
 TEST(ControlsTest, ViewNamesAndNumbers) {
     const std::pair<const char*, int> rows[] = {
-        {"source", 1}, {"alpha", 2}, {"alpha-matte", 2}, {"SPILL", 3},
-        {"spill-matte", 3}, {"final", 4}, {"1", 1}, {"4", 4},
-        {"0", 0}, {"5", 0}, {"matte", 0}, {"", 0},
+        {"source", 1},      {"alpha", 2}, {"alpha-matte", 2}, {"SPILL", 3},
+        {"spill-matte", 3}, {"final", 4}, {"1", 1},           {"4", 4},
+        {"0", 0},           {"5", 0},     {"matte", 0},       {"", 0},
     };
     for (const auto& [text, view] : rows) {
         SCOPED_TRACE(text);

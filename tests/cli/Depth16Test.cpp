@@ -33,12 +33,12 @@ TEST(Depth16Test, KnownCodes) {
     const struct {
         uint16_t host, file;
     } rows[] = {
-        {0, 0}, {1, 2}, {16384, 32768}, {19333, 38665}, {32767, 65533}, {32768, 65535},
-        {40000, 65535},  // above white saturates
+        {0, 0},         {1, 2},         {16384, 32768}, {19333, 38665},
+        {32767, 65533}, {32768, 65535}, {40000, 65535},  // above white saturates
     };
     for (const auto& r : rows) EXPECT_EQ(kcli::hostToFile16(r.host), r.file) << r.host;
     EXPECT_EQ(kcli::fileToHost16(65534), 32767);  // 32767.49999 rounds down
-    EXPECT_EQ(kcli::fileToHost16(1), 1);  // 0.50001 rounds up
+    EXPECT_EQ(kcli::fileToHost16(1), 1);          // 0.50001 rounds up
 }
 
 }  // namespace

@@ -5,8 +5,10 @@
 #include "host/HostConstants.h"
 #include "host/HostTypes.h"
 
-extern "C" __attribute__((visibility("default"))) PF_Err EntryPointFunc(
-    PF_Cmd cmd, PF_InData*, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*) {
+extern "C" __attribute__((visibility("default"))) PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData*,
+                                                                        PF_OutData* out_data,
+                                                                        PF_ParamDef*[],
+                                                                        PF_LayerDef*, void*) {
     if (cmd != PF_Cmd_GLOBAL_SETUP || !out_data) return PF_Err_NONE;
     // "测试失败" (test failure) in GBK.
     std::strcpy(out_data->return_msg, "\xB2\xE2\xCA\xD4\xCA\xA7\xB0\xDC");

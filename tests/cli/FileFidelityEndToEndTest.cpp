@@ -28,57 +28,177 @@ struct FidelityRow {
     std::vector<std::string> args;  // after IN -o OUT
     const char* outExt;
     // What the output holds, read back part by part: "type R,G,B,A;..." etc.
-    const char* type;         // the first part's pixel type
-    const char* channels;     // the keyed part's channel names, comma-separated
-    const char* attribute;    // an attribute "name=value" of the keyed part; empty: none
-    int x, y, fullWidth;      // data window origin and display width
+    const char* type;       // the first part's pixel type
+    const char* channels;   // the keyed part's channel names, comma-separated
+    const char* attribute;  // an attribute "name=value" of the keyed part; empty: none
+    int x, y, fullWidth;    // data window origin and display width
     int parts;
-    const char* warning;      // a fragment of stderr; empty: no warning at all
+    const char* warning;  // a fragment of stderr; empty: no warning at all
 };
 
 const FidelityRow ROWS[] = {
     {"half DWAA keeps type, codec and level, timecode and rate",
      "--pattern checker 32x16 4 -d half --compression dwaa:60 --attrib:type=timecode "
      "smpte:TimeCode 01:02:03:04 --attrib:type=rational FramesPerSecond 24/1",
-     ".exr", {"--key", "green"}, ".exr", "half", "R,G,B,A", "openexr:dwaCompressionLevel=60",
-     0, 0, 32, 1, ""},
+     ".exr",
+     {"--key", "green"},
+     ".exr",
+     "half",
+     "R,G,B,A",
+     "openexr:dwaCompressionLevel=60",
+     0,
+     0,
+     32,
+     1,
+     ""},
     {"--depth 16 to EXR writes half, --compression chooses",
-     "--pattern checker 32x16 4 -d float", ".exr", {"--depth", "16", "--compression", "piz"},
-     ".exr", "half", "R,G,B,A", "compression=piz", 0, 0, 32, 1, ""},
-    {"uint16 TIFF stays uint16", "--pattern checker 32x16 4 -d uint16", ".tif", {}, ".tif",
-     "uint16", "R,G,B,A", "", 0, 0, 32, 1, ""},
-    {"10-bit DPX stays 10-bit", "--pattern checker 32x16 3 -d uint10", ".dpx", {}, ".dpx",
-     "uint16", "R,G,B,A", "oiio:BitsPerSample=10", 0, 0, 32, 1, "Software (cut to"},
+     "--pattern checker 32x16 4 -d float",
+     ".exr",
+     {"--depth", "16", "--compression", "piz"},
+     ".exr",
+     "half",
+     "R,G,B,A",
+     "compression=piz",
+     0,
+     0,
+     32,
+     1,
+     ""},
+    {"uint16 TIFF stays uint16",
+     "--pattern checker 32x16 4 -d uint16",
+     ".tif",
+     {},
+     ".tif",
+     "uint16",
+     "R,G,B,A",
+     "",
+     0,
+     0,
+     32,
+     1,
+     ""},
+    {"10-bit DPX stays 10-bit",
+     "--pattern checker 32x16 3 -d uint10",
+     ".dpx",
+     {},
+     ".dpx",
+     "uint16",
+     "R,G,B,A",
+     "oiio:BitsPerSample=10",
+     0,
+     0,
+     32,
+     1,
+     "Software (cut to"},
     {"data and display windows kept, extra channel passes through",
      "--pattern constant:color=0.1,0.2,0.3,0.4,0.5 40x30 5 --chnames R,G,B,A,Z "
      "--origin +200+100 --fullsize 96x54 -d half",
-     ".exr", {}, ".exr", "half", "R,G,B,A,Z", "", 200, 100, 96, 1, ""},
+     ".exr",
+     {},
+     ".exr",
+     "half",
+     "R,G,B,A,Z",
+     "",
+     200,
+     100,
+     96,
+     1,
+     ""},
     {"only layer keyed, names kept, alpha added to it",
-     "--pattern constant:color=0.1,0.2,0.3 16x8 3 --chnames beauty.R,beauty.G,beauty.B", ".exr",
-     {}, ".exr", "float", "beauty.R,beauty.G,beauty.B,beauty.A", "", 0, 0, 16, 1, ""},
+     "--pattern constant:color=0.1,0.2,0.3 16x8 3 --chnames beauty.R,beauty.G,beauty.B",
+     ".exr",
+     {},
+     ".exr",
+     "float",
+     "beauty.R,beauty.G,beauty.B,beauty.A",
+     "",
+     0,
+     0,
+     16,
+     1,
+     ""},
     {"two parts, both kept",
      "--pattern constant:color=0.1,0.2,0.3,1 16x8 4 --attrib oiio:subimagename fg "
      "--pattern constant:color=0.5 16x8 1 --chnames Z --attrib oiio:subimagename depth --siappend",
-     ".exr", {}, ".exr", "float", "R,G,B,A", "oiio:subimagename=fg", 0, 0, 16, 2, ""},
+     ".exr",
+     {},
+     ".exr",
+     "float",
+     "R,G,B,A",
+     "oiio:subimagename=fg",
+     0,
+     0,
+     16,
+     2,
+     ""},
     {"to PNG: the window, Z and timecode are named as dropped",
      "--pattern constant:color=0.1,0.2,0.3,0.4,0.5 40x30 5 --chnames R,G,B,A,Z "
      "--origin +20+10 --fullsize 96x54 -d half --attrib:type=timecode smpte:TimeCode 01:02:03:04",
-     ".exr", {}, ".png", "uint16", "R,G,B,A", "", 0, 0, 40, 1,
+     ".exr",
+     {},
+     ".png",
+     "uint16",
+     "R,G,B,A",
+     "",
+     0,
+     0,
+     40,
+     1,
      "channels Z of"},
     {"PNG stays 8-bit and keeps its text",
-     "--pattern checker 32x16 4 -d uint8 --attrib Comment 'plate 12, take 3'", ".png", {},
-     ".png", "uint8", "R,G,B,A", "Comment=plate 12, take 3", 0, 0, 32, 1, ""},
+     "--pattern checker 32x16 4 -d uint8 --attrib Comment 'plate 12, take 3'",
+     ".png",
+     {},
+     ".png",
+     "uint8",
+     "R,G,B,A",
+     "Comment=plate 12, take 3",
+     0,
+     0,
+     32,
+     1,
+     ""},
     {"PNG keeps its density",
      "--pattern checker 32x16 4 -d uint8 --attrib XResolution 300.0 --attrib YResolution 300.0 "
-     "--attrib ResolutionUnit cm", ".png", {}, ".png", "uint8", "R,G,B,A", "XResolution=762",
-     0, 0, 32, 1, ""},
+     "--attrib ResolutionUnit cm",
+     ".png",
+     {},
+     ".png",
+     "uint8",
+     "R,G,B,A",
+     "XResolution=762",
+     0,
+     0,
+     32,
+     1,
+     ""},
     {"10-bit DPX with alpha stays 10-bit",
-     "--pattern checker 32x16 4 -d uint10", ".dpx", {}, ".dpx", "uint16", "R,G,B,A",
-     "oiio:BitsPerSample=10", 0, 0, 32, 1, "Software (cut to"},
+     "--pattern checker 32x16 4 -d uint10",
+     ".dpx",
+     {},
+     ".dpx",
+     "uint16",
+     "R,G,B,A",
+     "oiio:BitsPerSample=10",
+     0,
+     0,
+     32,
+     1,
+     "Software (cut to"},
     {"to TIFF: the second part is named as dropped",
      "--pattern constant:color=0.1,0.2,0.3,1 16x8 4 --pattern constant:color=0.5 16x8 1 "
      "--chnames Z --siappend",
-     ".exr", {}, ".tif", "float", "R,G,B,A", "", 0, 0, 16, 1, "holds one part"},
+     ".exr",
+     {},
+     ".tif",
+     "float",
+     "R,G,B,A",
+     "",
+     0,
+     0,
+     16,
+     1,
+     "holds one part"},
 };
 
 std::string joinedNames(const OIIO::ImageSpec& s) {
@@ -98,8 +218,10 @@ TEST(FileFidelityEndToEndTest, OutputsKeepWhatTheirFormatHolds) {
         args.insert(args.end(), row.args.begin(), row.args.end());
         const clitest::RunResult r = runTool(args, dir.path());
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        if (*row.warning) EXPECT_NE(r.err.find(row.warning), std::string::npos) << r.err;
-        else EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+        if (*row.warning)
+            EXPECT_NE(r.err.find(row.warning), std::string::npos) << r.err;
+        else
+            EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
 
         auto file = openOut(out);
         ASSERT_TRUE(file) << OIIO::geterror();
@@ -121,9 +243,10 @@ TEST(FileFidelityEndToEndTest, OutputsKeepWhatTheirFormatHolds) {
         EXPECT_EQ(parts, row.parts);
         // What is not keyed is copied exactly.
         if (row.parts == 2) {
-            EXPECT_EQ(sh("oiiotool " + in + " --subimage 1 -o " + dir / "a.exr" +
-                                         " && oiiotool " + out + " --subimage 1 -o " + dir / "b.exr" +
-                                         " && idiff " + dir / "a.exr" + " " + dir / "b.exr"), 0);
+            EXPECT_EQ(sh("oiiotool " + in + " --subimage 1 -o " + dir / "a.exr" + " && oiiotool " +
+                         out + " --subimage 1 -o " + dir / "b.exr" + " && idiff " + dir / "a.exr" +
+                         " " + dir / "b.exr"),
+                      0);
         }
     }
 }
@@ -135,9 +258,12 @@ TEST(FileFidelityEndToEndTest, ExrColourIsTheStraightResultTimesAlpha) {
     TempDir dir;
     const std::string in = dir / "in.tif";
     ASSERT_EQ(sh("oiiotool --pattern fill:topleft=0,1,0,1:topright=0.8,0.4,0.2,0.5:"
-                 "bottomleft=0.3,0.9,0.1,0.25:bottomright=1,1,1,1 16x16 4 -d float -o " + in), 0);
+                 "bottomleft=0.3,0.9,0.1,0.25:bottomright=1,1,1,1 16x16 4 -d float -o " +
+                 in),
+              0);
     const std::vector<std::string> key{"--key", "green", "--spill-amount", "0.5", "-q"};
-    auto render = [&](const std::string& from, const std::string& to, std::vector<std::string> more) {
+    auto render = [&](const std::string& from, const std::string& to,
+                      std::vector<std::string> more) {
         std::vector<std::string> args{"render", from, "-o", to};
         args.insert(args.end(), key.begin(), key.end());
         args.insert(args.end(), more.begin(), more.end());
@@ -176,9 +302,12 @@ TEST(FileFidelityEndToEndTest, SoftwareIsTheCommandThatReproducesTheKey) {
     TempDir dir;
     const std::string in = dir / "plate 1.png", out = dir / "key.png";
     ASSERT_EQ(sh("oiiotool --pattern checker:color1=0.1,0.8,0.2:color2=0.8,0.3,0.2 64x32 3 "
-                 "-d uint8 -o '" + in + "'"), 0);
-    const clitest::RunResult r = runTool({"render", in, "-o", out, "--key-at", "2,2", "--spill-amount",
-                                          "0.7", "-j", "1", "-q"}, dir.path());
+                 "-d uint8 -o '" +
+                 in + "'"),
+              0);
+    const clitest::RunResult r = runTool(
+        {"render", in, "-o", out, "--key-at", "2,2", "--spill-amount", "0.7", "-j", "1", "-q"},
+        dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string first = dir.snapshot().at("key.png");
     std::string software = openOut(out)->spec().get_string_attribute("Software");
@@ -188,7 +317,9 @@ TEST(FileFidelityEndToEndTest, SoftwareIsTheCommandThatReproducesTheKey) {
     EXPECT_EQ(software.find("-j"), std::string::npos) << software;
     ASSERT_TRUE(clitest::fs::remove(out));
     ASSERT_EQ(std::system((std::string(KESTRELUMEN_TOOL) + " render " +
-                           software.substr(software.find(marker) + marker.size()) + " -q").c_str()), 0);
+                           software.substr(software.find(marker) + marker.size()) + " -q")
+                              .c_str()),
+              0);
     EXPECT_EQ(dir.snapshot().at("key.png"), first);
 }
 
@@ -198,8 +329,9 @@ TEST(FileFidelityEndToEndTest, SequenceKeepsItEveryFrame) {
     for (int f = 1; f <= 3; ++f)
         ASSERT_EQ(sh("oiiotool --pattern constant:color=0.1,0.2,0.3,0.4," + std::to_string(f) +
                      " 16x8 5 --chnames R,G,B,A,Z --origin +4+2 --fullsize 32x16 -d half "
-                     "--attrib:type=timecode smpte:TimeCode 01:00:00:0" + std::to_string(f) +
-                     " -o " + dir / ("s." + std::to_string(f) + ".exr")), 0);
+                     "--attrib:type=timecode smpte:TimeCode 01:00:00:0" +
+                     std::to_string(f) + " -o " + dir / ("s." + std::to_string(f) + ".exr")),
+                  0);
     clitest::RunResult r = runTool({"render", dir / "s.#.exr", "-o", dir / "k.#.exr"}, dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.err;
     for (int f = 1; f <= 3; ++f) {
@@ -222,7 +354,8 @@ TEST(FileFidelityEndToEndTest, SequenceKeepsItEveryFrame) {
     r = runTool({"render", dir / "s.#.exr", "-o", dir / "k.#.png"}, dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.err;
     std::size_t count = 0;
-    for (std::size_t at = 0; (at = r.err.find("channels Z of", at)) != std::string::npos; ++at) ++count;
+    for (std::size_t at = 0; (at = r.err.find("channels Z of", at)) != std::string::npos; ++at)
+        ++count;
     EXPECT_EQ(count, 1u) << r.err;
 }
 
@@ -231,9 +364,12 @@ TEST(FileFidelityEndToEndTest, SequenceKeepsItEveryFrame) {
 TEST(FileFidelityEndToEndTest, ChoicesThatCannotBeKeyedNameTheirFlag) {
     TempDir dir;
     const std::string in = dir / "two.exr";
-    ASSERT_EQ(sh("oiiotool --pattern constant:color=0.1,0.2,0.3,1 16x8 4 --attrib oiio:subimagename fg "
-                 "--pattern constant:color=0.5 16x8 1 --chnames Z --attrib oiio:subimagename depth "
-                 "--siappend -o " + in), 0);
+    ASSERT_EQ(
+        sh("oiiotool --pattern constant:color=0.1,0.2,0.3,1 16x8 4 --attrib oiio:subimagename fg "
+           "--pattern constant:color=0.5 16x8 1 --chnames Z --attrib oiio:subimagename depth "
+           "--siappend -o " +
+           in),
+        0);
     const struct {
         std::vector<std::string> args;
         const char* error;

@@ -67,8 +67,14 @@ std::map<std::string, std::string> outputPixels(const TempDir& dir) {
 }
 
 std::vector<std::string> keyArgs(const TempDir& dir, const char* ext) {
-    return {"render", dir / (std::string("shot.####.") + ext), "-o",
-            dir / (std::string("key.####.") + ext), "--key", "#178e2f", "--spill-amount", "0.8",
+    return {"render",
+            dir / (std::string("shot.####.") + ext),
+            "-o",
+            dir / (std::string("key.####.") + ext),
+            "--key",
+            "#178e2f",
+            "--spill-amount",
+            "0.8",
             "-q"};
 }
 
@@ -77,12 +83,11 @@ TEST(PipelineEndToEndTest, SameBytesWhateverTheThreadsAndFramesInFlight) {
         const char* ext;
         TypeDesc type;
     };
-    const Row formats[] = {{"png", TypeDesc::UINT8}, {"tif", TypeDesc::UINT16}, {"exr", TypeDesc::HALF}};
+    const Row formats[] = {
+        {"png", TypeDesc::UINT8}, {"tif", TypeDesc::UINT16}, {"exr", TypeDesc::HALF}};
     const std::vector<std::vector<std::string>> runs = {
-        {"-j", "2", "--frames-in-flight", "1"},
-        {"-j", "2", "--frames-in-flight", "2"},
-        {"-j", "3", "--frames-in-flight", "7"},
-        {"-j", "8", "--frames-in-flight", "3"},
+        {"-j", "2", "--frames-in-flight", "1"}, {"-j", "2", "--frames-in-flight", "2"},
+        {"-j", "3", "--frames-in-flight", "7"}, {"-j", "8", "--frames-in-flight", "3"},
         {"--frames-in-flight", "20"},
     };
     for (const Row& row : formats) {
@@ -113,8 +118,7 @@ TEST(PipelineEndToEndTest, FailingFrameStopsTheRunNamingIt) {
         std::string message;
     };
     const Row rows[] = {
-        {"corrupt input",
-         [](const TempDir& d) { fs::resize_file(d / "shot.0005.png", 100); }, 2,
+        {"corrupt input", [](const TempDir& d) { fs::resize_file(d / "shot.0005.png", 100); }, 2,
          "shot.0005.png: corrupt or truncated image"},
         {"input of another size",
          [](const TempDir& d) {
@@ -156,9 +160,11 @@ TEST(PipelineEndToEndTest, FailingFrameStopsTheRunNamingIt) {
 void writeLongShot(const TempDir& dir, int count) {
     const int w = 1280, h = 720;
     std::vector<uint8_t> px(static_cast<std::size_t>(w) * h * 4);
-    for (std::size_t i = 0; i < px.size(); ++i) px[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+    for (std::size_t i = 0; i < px.size(); ++i)
+        px[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
     clitest::writeFile(dir / "shot.0001.png", w, h, 4, px, TypeDesc::UINT8);
-    for (int f = 2; f <= count; ++f) fs::copy_file(dir / "shot.0001.png", dir / frameName("shot", f, "png"));
+    for (int f = 2; f <= count; ++f)
+        fs::copy_file(dir / "shot.0001.png", dir / frameName("shot", f, "png"));
 }
 
 TEST(PipelineEndToEndTest, InterruptedRunKeepsCompleteFramesAndResumes) {
@@ -178,7 +184,8 @@ TEST(PipelineEndToEndTest, InterruptedRunKeepsCompleteFramesAndResumes) {
         ASSERT_EQ(r.exitCode, row.exitCode) << r.err;
         const auto kept = outputs(dir);
         ASSERT_GE(kept.size(), 2u);
-        ASSERT_LT(kept.size(), static_cast<std::size_t>(count)) << "the run ended before the signal";
+        ASSERT_LT(kept.size(), static_cast<std::size_t>(count))
+            << "the run ended before the signal";
         for (const auto& [name, what] : kept) {
             EXPECT_EQ(name.find("tmp"), std::string::npos) << "temporary left: " << name;
             EXPECT_EQ(clitest::readFile(dir / name).width, 1280) << name;
@@ -193,7 +200,8 @@ TEST(PipelineEndToEndTest, InterruptedRunKeepsCompleteFramesAndResumes) {
         const RunResult resumed = runTool(args, dir.path());
         ASSERT_EQ(resumed.exitCode, 0) << resumed.err;
         const auto afterResume = outputs(dir);
-        for (const auto& [name, what] : kept) EXPECT_EQ(afterResume.at(name), what) << "rewritten: " << name;
+        for (const auto& [name, what] : kept)
+            EXPECT_EQ(afterResume.at(name), what) << "rewritten: " << name;
 
         // An uninterrupted run of the same command writes the same bytes
         // (each file names its command, paths included).
@@ -217,7 +225,8 @@ TEST(PipelineEndToEndTest, ProgressInALogIsPlainLines) {
                                      "-j", "1", "--progress-interval", row.interval},
                                     dir.path());
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        const std::regex line(R"(kestrelumen: frame \d+, (\d)/5 \((\d+)%\), \d+\.\d fps, (\d+:\d\d|--:--) left)");
+        const std::regex line(
+            R"(kestrelumen: frame \d+, (\d)/5 \((\d+)%\), \d+\.\d fps, (\d+:\d\d|--:--) left)");
         std::istringstream lines(r.err);
         std::vector<std::string> got;
         for (std::string l; std::getline(lines, l);) got.push_back(l);

@@ -39,7 +39,7 @@ const FormatCase FORMATS[] = {
 // itself, grey, transparent with colour left in it (premultiplying would
 // lose it), half transparent, spill fall-off greens, white, a dark colour.
 const PF_Pixel PIXELS8[] = {
-    {255, 0, 255, 0}, {255, 128, 128, 128}, {0, 200, 100, 50}, {128, 200, 100, 50},
+    {255, 0, 255, 0}, {255, 128, 128, 128}, {0, 200, 100, 50},    {128, 200, 100, 50},
     {255, 0, 230, 0}, {255, 0, 191, 0},     {255, 255, 255, 255}, {255, 10, 20, 30},
 };
 const PF_Pixel16 PIXELS16[] = {
@@ -49,8 +49,8 @@ const PF_Pixel16 PIXELS16[] = {
 };
 const float NaN = std::numeric_limits<float>::quiet_NaN();
 const PF_PixelFloat PIXELSF[] = {
-    {1, 0, 1, 0},     {1, 0.5f, 0.5f, 0.5f}, {0, 0.8f, 0.4f, 0.2f}, {0.5f, 0.8f, 0.4f, 0.2f},
-    {1, 0, 0.9f, 0},  {1, 0, 0.75f, 0},      {1, 1.5f, -0.25f, 2},  {1, 0.5f, 0.5f, NaN},
+    {1, 0, 1, 0},    {1, 0.5f, 0.5f, 0.5f}, {0, 0.8f, 0.4f, 0.2f}, {0.5f, 0.8f, 0.4f, 0.2f},
+    {1, 0, 0.9f, 0}, {1, 0, 0.75f, 0},      {1, 1.5f, -0.25f, 2},  {1, 0.5f, 0.5f, NaN},
 };
 constexpr int W = 4, H = 2;
 
@@ -62,14 +62,29 @@ struct ControlCase {
 };
 
 const ControlCase CONTROLS[] = {
-    {"green key, full spill", {"--key", "green", "--spill-amount", "1", "--spill-size", "0.5"},
-     {0, 255, 0}, 0, 0, 1, 0.5f},
-    {"chokes", {"--key", "#00ff00", "--choke-opaque", "0.5", "--choke-transparent", "0.25"},
-     {0, 255, 0}, 0.25f, 0.5f, 0, 1},
+    {"green key, full spill",
+     {"--key", "green", "--spill-amount", "1", "--spill-size", "0.5"},
+     {0, 255, 0},
+     0,
+     0,
+     1,
+     0.5f},
+    {"chokes",
+     {"--key", "#00ff00", "--choke-opaque", "0.5", "--choke-transparent", "0.25"},
+     {0, 255, 0},
+     0.25f,
+     0.5f,
+     0,
+     1},
     {"defaults", {}, {0, 0, 0}, 0, 0, 0, 1},
-    {"odd key", {"--key", "#336699", "--spill-amount", "0.7", "--spill-size", "0.8",
-                 "--choke-transparent", "0.1"},
-     {0x33, 0x66, 0x99}, 0.1f, 0, 0.7f, 0.8f},
+    {"odd key",
+     {"--key", "#336699", "--spill-amount", "0.7", "--spill-size", "0.8", "--choke-transparent",
+      "0.1"},
+     {0x33, 0x66, 0x99},
+     0.1f,
+     0,
+     0.7f,
+     0.8f},
 };
 
 const char* const VIEWS[] = {"source", "alpha", "spill", "final"};
@@ -201,28 +216,54 @@ struct WorkedRow {
 };
 
 const WorkedRow WORKED[] = {
-    {"key pixel, full spill, 8-bit", Kind::U8, {"--key", "green", "--spill-amount", "1"},
-     {255, 0, 255, 0}, {0, 150, 150, 150}},
-    {"key pixel, full spill, 16-bit", Kind::U16, {"--key", "green", "--spill-amount", "1"},
-     {32768, 0, 32768, 0}, {0, 19333, 19333, 19333}},
-    {"key pixel, full spill, float", Kind::F32, {"--key", "green", "--spill-amount", "1"},
-     {1, 0, 1, 0}, {0, 0.59f, 0.59f, 0.59f}},
-    {"key pixel, alpha matte", Kind::U8, {"--key", "green", "--view", "alpha"},
-     {255, 0, 255, 0}, {255, 0, 0, 0}},
-    {"key pixel, spill matte", Kind::U8, {"--key", "green", "--spill-amount", "1", "--view", "spill"},
-     {255, 0, 255, 0}, {255, 255, 255, 255}},
+    {"key pixel, full spill, 8-bit",
+     Kind::U8,
+     {"--key", "green", "--spill-amount", "1"},
+     {255, 0, 255, 0},
+     {0, 150, 150, 150}},
+    {"key pixel, full spill, 16-bit",
+     Kind::U16,
+     {"--key", "green", "--spill-amount", "1"},
+     {32768, 0, 32768, 0},
+     {0, 19333, 19333, 19333}},
+    {"key pixel, full spill, float",
+     Kind::F32,
+     {"--key", "green", "--spill-amount", "1"},
+     {1, 0, 1, 0},
+     {0, 0.59f, 0.59f, 0.59f}},
+    {"key pixel, alpha matte",
+     Kind::U8,
+     {"--key", "green", "--view", "alpha"},
+     {255, 0, 255, 0},
+     {255, 0, 0, 0}},
+    {"key pixel, spill matte",
+     Kind::U8,
+     {"--key", "green", "--spill-amount", "1", "--view", "spill"},
+     {255, 0, 255, 0},
+     {255, 255, 255, 255}},
     {"mid grey", Kind::U8, {"--key", "green"}, {255, 128, 128, 128}, {128, 255, 1, 255}},
-    {"mid grey, choke opaque", Kind::U8, {"--key", "green", "--choke-opaque", "0.5"},
-     {255, 128, 128, 128}, {255, 128, 128, 128}},
-    {"mid grey, choke transparent", Kind::U8, {"--key", "green", "--choke-transparent", "0.5"},
-     {255, 128, 128, 128}, {1, 255, 1, 255}},
+    {"mid grey, choke opaque",
+     Kind::U8,
+     {"--key", "green", "--choke-opaque", "0.5"},
+     {255, 128, 128, 128},
+     {255, 128, 128, 128}},
+    {"mid grey, choke transparent",
+     Kind::U8,
+     {"--key", "green", "--choke-transparent", "0.5"},
+     {255, 128, 128, 128},
+     {1, 255, 1, 255}},
     {"transparent keys as black", Kind::U8, {"--key", "green"}, {0, 200, 100, 50}, {255, 0, 0, 0}},
     {"defaults", Kind::U8, {}, {255, 128, 64, 0}, {128, 255, 127, 0}},
-    {"spill fall-off", Kind::U8,
+    {"spill fall-off",
+     Kind::U8,
      {"--key", "green", "--spill-amount", "1", "--spill-size", "0.5", "--view", "spill"},
-     {255, 0, 230, 0}, {255, 205, 205, 205}},
-    {"float colour unclamped", Kind::F32, {"--key", "green", "--choke-opaque", "1"},
-     {0.5f, 0.8f, 0.4f, 0.2f}, {0.5f, 0.8f, -0.6f, 0.2f}},
+     {255, 0, 230, 0},
+     {255, 205, 205, 205}},
+    {"float colour unclamped",
+     Kind::F32,
+     {"--key", "green", "--choke-opaque", "1"},
+     {0.5f, 0.8f, 0.4f, 0.2f},
+     {0.5f, 0.8f, -0.6f, 0.2f}},
 };
 
 TEST(RenderEndToEndTest, WorkedExamples) {
@@ -235,8 +276,8 @@ TEST(RenderEndToEndTest, WorkedExamples) {
         args.insert(args.end(), row.args.begin(), row.args.end());
         if (row.kind == Kind::U8) {
             writeFile(in, 1, 1, 4,
-                      std::vector<uint8_t>{uint8_t(row.in[1]), uint8_t(row.in[2]), uint8_t(row.in[3]),
-                                           uint8_t(row.in[0])},
+                      std::vector<uint8_t>{uint8_t(row.in[1]), uint8_t(row.in[2]),
+                                           uint8_t(row.in[3]), uint8_t(row.in[0])},
                       TypeDesc::UINT8);
         } else if (row.kind == Kind::U16) {
             std::vector<uint16_t> v;
@@ -287,15 +328,19 @@ TEST(RenderEndToEndTest, SixteenBitRoundTripKeepsEveryHostCode) {
     // Through a float EXR and back at 16 bits: the EXR holds code / 32768
     // premultiplied by alpha, and reading it at 16 bits (straight again)
     // gives every code back.
-    ASSERT_EQ(runTool({"render", in, "-o", dir / "all.exr", "--view", "source"}, dir.path()).exitCode, 0);
+    ASSERT_EQ(
+        runTool({"render", in, "-o", dir / "all.exr", "--view", "source"}, dir.path()).exitCode, 0);
     const FileImage exr = readFile(dir / "all.exr");
     ASSERT_EQ(exr.f.size(), v.size());
     for (int code : {0, 1, 16384, 32767, 32768})
         EXPECT_EQ(bitsOf(exr.f[static_cast<std::size_t>(code) * 4]),
                   bitsOf((code / 32768.0f) * (code / 32768.0f)))
             << code;
-    ASSERT_EQ(runTool({"render", dir / "all.exr", "-o", dir / "back.png", "--view", "source", "--depth", "16"},
-                      dir.path()).exitCode, 0);
+    ASSERT_EQ(runTool({"render", dir / "all.exr", "-o", dir / "back.png", "--view", "source",
+                       "--depth", "16"},
+                      dir.path())
+                  .exitCode,
+              0);
     const FileImage back = readFile(dir / "back.png");
     ASSERT_EQ(back.u.size(), v.size());
     // Premultiplied colour under alpha 0 is 0: only the covered pixels'
@@ -312,7 +357,8 @@ TEST(RenderEndToEndTest, RgbFileIsOpaqueAndDepthCanBeForced) {
     const std::vector<uint8_t> rgb{0, 255, 0, 128, 128, 128};
     writeFile(in, 2, 1, 3, rgb, TypeDesc::UINT8);
 
-    clitest::RunResult r = runTool({"render", in, "-o", dir / "src.png", "--view", "source"}, dir.path());
+    clitest::RunResult r =
+        runTool({"render", in, "-o", dir / "src.png", "--view", "source"}, dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.err;
     FileImage got = readFile(dir / "src.png");
     ASSERT_EQ(got.nchannels, 4);
@@ -339,7 +385,8 @@ TEST(RenderEndToEndTest, RgbFileIsOpaqueAndDepthCanBeForced) {
         EXPECT_NEAR(got.f[p * 4 + 3], want.alpha, 1e-6f);
     }
 
-    r = runTool({"render", in, "-o", dir / "f16.png", "--depth", "16", "--view", "source"}, dir.path());
+    r = runTool({"render", in, "-o", dir / "f16.png", "--depth", "16", "--view", "source"},
+                dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.err;
     got = readFile(dir / "f16.png");
     EXPECT_EQ(got.format, TypeDesc::UINT16);
@@ -357,9 +404,9 @@ TEST(RenderEndToEndTest, SampleFootageMatchesTheKernelsEverywhere) {
     s.spill_amount = 1.0f;
     s.spill_size = 0.35f;
     s.view = kestrelumen::VIEW_FINAL;
-    const std::vector<std::string> settings{"--key", "#178e2f", "--choke-transparent", "0.25",
-                                            "--choke-opaque", "0.5", "--spill-amount", "1",
-                                            "--spill-size", "0.35", "--threads", "3"};
+    const std::vector<std::string> settings{
+        "--key",          "#178e2f", "--choke-transparent", "0.25", "--choke-opaque", "0.5",
+        "--spill-amount", "1",       "--spill-size",        "0.35", "--threads",      "3"};
     for (const char* sample : {"greenscreen-8bit.png", "greenscreen-float.exr"}) {
         SCOPED_TRACE(sample);
         const std::string in = std::string(KESTRELUMEN_EXAMPLES) + "/" + sample;
@@ -389,7 +436,8 @@ TEST(RenderEndToEndTest, SampleFootageMatchesTheKernelsEverywhere) {
                                     h(want.blue * want.alpha), h(want.alpha)};
                 for (int c = 0; c < 4; ++c) mismatches += bitsOf(got.f[i * 4 + c]) != bitsOf(w[c]);
             } else {
-                PF_Pixel px{255, uint8_t(src.u[i * 3]), uint8_t(src.u[i * 3 + 1]), uint8_t(src.u[i * 3 + 2])};
+                PF_Pixel px{255, uint8_t(src.u[i * 3]), uint8_t(src.u[i * 3 + 1]),
+                            uint8_t(src.u[i * 3 + 2])};
                 PF_Pixel want{};
                 kestrelumen::KeyPixel8(&s, 0, 0, &px, &want);
                 const uint32_t w[4] = {want.red, want.green, want.blue, want.alpha};
@@ -405,8 +453,8 @@ TEST(RenderEndToEndTest, MatteToJpegIsAllowed) {
     TempDir dir;
     const std::string in = dir / "in.png";
     writeFile(in, 1, 1, 4, std::vector<uint8_t>{0, 255, 0, 255}, TypeDesc::UINT8);
-    const clitest::RunResult r =
-        runTool({"render", in, "-o", dir / "matte.jpg", "--key", "green", "--view", "alpha"}, dir.path());
+    const clitest::RunResult r = runTool(
+        {"render", in, "-o", dir / "matte.jpg", "--key", "green", "--view", "alpha"}, dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const FileImage got = readFile(dir / "matte.jpg");
     EXPECT_EQ(got.nchannels, 3);

@@ -17,17 +17,21 @@ void writeFrames(const TempDir& dir, std::initializer_list<int> frames) {
         std::snprintf(name, sizeof name, "shot.%04d.png", f);
         // Each frame's red channel carries its number, to catch mixed-up frames.
         writeFile(dir / name, 2, 1, 4,
-                  std::vector<uint8_t>{uint8_t(f), 0, 0, 255, uint8_t(f), 0, 0, 255}, TypeDesc::UINT8);
+                  std::vector<uint8_t>{uint8_t(f), 0, 0, 255, uint8_t(f), 0, 0, 255},
+                  TypeDesc::UINT8);
     }
 }
 
-bool exists(const TempDir& dir, const std::string& name) { return std::filesystem::exists(dir / name); }
+bool exists(const TempDir& dir, const std::string& name) {
+    return std::filesystem::exists(dir / name);
+}
 
 TEST(SequenceEndToEndTest, EveryFrameKeyedToItsOwnNumber) {
     TempDir dir;
     writeFrames(dir, {1, 2, 3});
-    const clitest::RunResult r = runTool(
-        {"render", dir / "shot.####.png", "-o", dir / "key.%04d.png", "--view", "source"}, dir.path());
+    const clitest::RunResult r =
+        runTool({"render", dir / "shot.####.png", "-o", dir / "key.%04d.png", "--view", "source"},
+                dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.err;
     for (int f = 1; f <= 3; ++f) {
         char name[32];
@@ -49,7 +53,8 @@ TEST(SequenceEndToEndTest, GapStopsBeforeAnyFrameIsWritten) {
     const clitest::RunResult r =
         runTool({"render", dir / "shot.####.png", "-o", dir / "key.####.png"}, dir.path());
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("shot.0004.png: frame 4 of the sequence is missing"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("shot.0004.png: frame 4 of the sequence is missing"), std::string::npos)
+        << r.err;
     EXPECT_NE(r.err.find("--skip-missing"), std::string::npos) << r.err;
     EXPECT_EQ(dir.names(), before);
 }
@@ -57,8 +62,9 @@ TEST(SequenceEndToEndTest, GapStopsBeforeAnyFrameIsWritten) {
 TEST(SequenceEndToEndTest, RequestedRangeBeyondTheFilesIsAGap) {
     TempDir dir;
     writeFrames(dir, {1, 2});
-    const clitest::RunResult r = runTool(
-        {"render", dir / "shot.####.png", "-o", dir / "key.####.png", "--frames", "1-4"}, dir.path());
+    const clitest::RunResult r =
+        runTool({"render", dir / "shot.####.png", "-o", dir / "key.####.png", "--frames", "1-4"},
+                dir.path());
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("missing frames: 3, 4"), std::string::npos) << r.err;
     EXPECT_FALSE(exists(dir, "key.0001.png"));
@@ -67,8 +73,9 @@ TEST(SequenceEndToEndTest, RequestedRangeBeyondTheFilesIsAGap) {
 TEST(SequenceEndToEndTest, SkipMissingKeysTheRestAndWarns) {
     TempDir dir;
     writeFrames(dir, {1, 2, 3, 5});
-    const clitest::RunResult r = runTool(
-        {"render", dir / "shot.####.png", "-o", dir / "key.####.png", "--skip-missing"}, dir.path());
+    const clitest::RunResult r =
+        runTool({"render", dir / "shot.####.png", "-o", dir / "key.####.png", "--skip-missing"},
+                dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("warning: skipping 1 missing frame: 4"), std::string::npos) << r.err;
     for (const char* name : {"key.0001.png", "key.0002.png", "key.0003.png", "key.0005.png"})
@@ -79,8 +86,9 @@ TEST(SequenceEndToEndTest, SkipMissingKeysTheRestAndWarns) {
 TEST(SequenceEndToEndTest, FrameSubsetOnly) {
     TempDir dir;
     writeFrames(dir, {1, 2, 3, 5});
-    const clitest::RunResult r = runTool(
-        {"render", dir / "shot.####.png", "-o", dir / "key.####.png", "--frames", "2-3"}, dir.path());
+    const clitest::RunResult r =
+        runTool({"render", dir / "shot.####.png", "-o", dir / "key.####.png", "--frames", "2-3"},
+                dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_FALSE(exists(dir, "key.0001.png"));
     EXPECT_TRUE(exists(dir, "key.0002.png"));
@@ -95,7 +103,8 @@ TEST(SequenceEndToEndTest, FrameOfAnotherSizeIsNamed) {
     const clitest::RunResult r =
         runTool({"render", dir / "shot.####.png", "-o", dir / "key.####.png"}, dir.path());
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("shot.0003.png: 3x1 differs from the sequence's 2x1"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("shot.0003.png: 3x1 differs from the sequence's 2x1"), std::string::npos)
+        << r.err;
     EXPECT_TRUE(exists(dir, "key.0002.png"));
     EXPECT_FALSE(exists(dir, "key.0003.png"));
 }
@@ -105,12 +114,15 @@ TEST(SequenceEndToEndTest, FrameOfAnotherSizeIsNamed) {
 TEST(SequenceEndToEndTest, FrameOfAnotherDepthIsConvertedWithAWarning) {
     TempDir dir;
     writeFrames(dir, {1});
-    writeFile(dir / "shot.0002.png", 2, 1, 4, std::vector<uint16_t>{514, 0, 0, 65535, 514, 0, 0, 65535},
-              TypeDesc::UINT16);
-    const clitest::RunResult r = runTool(
-        {"render", dir / "shot.####.png", "-o", dir / "key.####.png", "--view", "source"}, dir.path());
+    writeFile(dir / "shot.0002.png", 2, 1, 4,
+              std::vector<uint16_t>{514, 0, 0, 65535, 514, 0, 0, 65535}, TypeDesc::UINT16);
+    const clitest::RunResult r =
+        runTool({"render", dir / "shot.####.png", "-o", dir / "key.####.png", "--view", "source"},
+                dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.err.find("shot.0002.png is 16-bit; the sequence renders at 8-bit"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("shot.0002.png is 16-bit; the sequence renders at 8-bit"),
+              std::string::npos)
+        << r.err;
     const clitest::FileImage got = clitest::readFile(dir / "key.0002.png");
     EXPECT_EQ(got.format, TypeDesc::UINT8);
     EXPECT_EQ(got.u[0], 2u);  // 514 / 257

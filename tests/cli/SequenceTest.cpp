@@ -71,9 +71,9 @@ TEST(SequenceTest, FrameLists) {
 TEST(SequenceTest, FramesOnDiskMatchPaddingPrefixAndSuffix) {
     clitest::TempDir dir;
     // s.00007.png is over-padded: a frame of "s.#####.png", not of this pattern.
-    for (const char* name : {"s.0001.png", "s.0002.png", "s.0010.png", "s.12345.png", "s.1.png",
-                             "s.00007.png", "s.0003.exr", "t.0004.png", "s.00x5.png",
-                             "s.0006.png.bak"})
+    for (const char* name :
+         {"s.0001.png", "s.0002.png", "s.0010.png", "s.12345.png", "s.1.png", "s.00007.png",
+          "s.0003.exr", "t.0004.png", "s.00x5.png", "s.0006.png.bak"})
         std::ofstream(dir / name) << "x";
     const kcli::FramePattern p(dir / "s.####.png", "input");
     EXPECT_EQ(p.framesOnDisk(), (std::vector<int>{1, 2, 10, 12345}));

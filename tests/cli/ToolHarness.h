@@ -209,8 +209,8 @@ void writeFile(const std::string& path, int w, int h, int nch, const std::vector
 struct FileImage {
     int width = 0, height = 0, nchannels = 0;
     OIIO::TypeDesc format;
-    std::vector<float> f;      // as float, for float files
-    std::vector<uint32_t> u;   // as integers in the file's own scale
+    std::vector<float> f;     // as float, for float files
+    std::vector<uint32_t> u;  // as integers in the file's own scale
 };
 
 inline FileImage readFile(const std::string& path) {

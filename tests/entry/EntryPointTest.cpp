@@ -60,8 +60,8 @@ struct Frame {
         smart_input.pre_render_data = &settings;
     }
     PF_Err run(PF_Cmd cmd) {
-        void* extra = cmd == PF_Cmd_SMART_PRE_RENDER ? static_cast<void*>(&pre)
-                                                     : static_cast<void*>(&smart);
+        void* extra =
+            cmd == PF_Cmd_SMART_PRE_RENDER ? static_cast<void*>(&pre) : static_cast<void*>(&smart);
         return EntryPointFunc(cmd, &in_data, &out_data, nullptr, nullptr, extra);
     }
 
@@ -93,7 +93,7 @@ TEST(EntryPoint, ExceptionsFromBelowBecomeReturnCodes) {
         Throw what;
         PF_Err code;
     } rows[] = {
-        {Throw::HostError77, 77},  // a host code travels unchanged
+        {Throw::HostError77, 77},                          // a host code travels unchanged
         {Throw::PfErr77, PF_Err_INTERNAL_STRUCT_DAMAGED},  // a stray integer is no host code
         {Throw::BadAlloc, PF_Err_OUT_OF_MEMORY},
         {Throw::Runtime, PF_Err_INTERNAL_STRUCT_DAMAGED},

@@ -63,11 +63,11 @@ TEST(GlobalSetup, VersionWordUnpacksToRelease110Build1) {
     RecordingHost host;
     ASSERT_EQ(run(host, PF_Cmd_GLOBAL_SETUP), PF_Err_NONE);
     const A_u_long v = host.out_data.my_version;
-    EXPECT_EQ((v >> 19) & 0x7u, 1u);    // major
-    EXPECT_EQ((v >> 15) & 0xFu, 1u);    // minor
-    EXPECT_EQ((v >> 11) & 0xFu, 0u);    // fix
-    EXPECT_EQ((v >> 9) & 0x3u, 3u);     // stage: release
-    EXPECT_EQ(v & 0x1FFu, 1u);          // build
+    EXPECT_EQ((v >> 19) & 0x7u, 1u);  // major
+    EXPECT_EQ((v >> 15) & 0xFu, 1u);  // minor
+    EXPECT_EQ((v >> 11) & 0xFu, 0u);  // fix
+    EXPECT_EQ((v >> 9) & 0x3u, 3u);   // stage: release
+    EXPECT_EQ(v & 0x1FFu, 1u);        // build
     EXPECT_EQ(v >> 22, 0u);
 }
 

@@ -131,7 +131,7 @@ TEST(ParamsSetup, SliderDefaultsAreExactInBothWidths) {
     ASSERT_EQ(adds.size(), 6u);
     const struct {
         std::size_t call;
-        uint64_t value_bits;   // double
+        uint64_t value_bits;     // double
         uint32_t dephault_bits;  // float
     } rows[] = {
         {1, 0x0000000000000000ull, 0x00000000u},
@@ -158,11 +158,8 @@ TEST(ParamsSetup, RefusalStopsAtOnceAndLeavesNumParams) {
         int refused_call;
         PF_Err code;
     } rows[] = {
-        {1, PF_Err_OUT_OF_MEMORY},
-        {1, -1},
-        {3, PF_Err_INVALID_INDEX},
-        {6, PF_Err_INTERNAL_STRUCT_DAMAGED},
-        {6, 99999},
+        {1, PF_Err_OUT_OF_MEMORY},           {1, -1},    {3, PF_Err_INVALID_INDEX},
+        {6, PF_Err_INTERNAL_STRUCT_DAMAGED}, {6, 99999},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.refused_call);

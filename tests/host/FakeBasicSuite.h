@@ -16,9 +16,9 @@ class FakeBasicSuite {
 public:
     enum class Refusal {
         None,
-        ErrorCode,           // non-zero code, no pointer
-        NullWithSuccess,     // code 0 but no pointer
-        PointerWithError,    // a pointer, but a non-zero code
+        ErrorCode,         // non-zero code, no pointer
+        NullWithSuccess,   // code 0 but no pointer
+        PointerWithError,  // a pointer, but a non-zero code
     };
     using Key = std::pair<std::string, int32_t>;
     struct Call {
@@ -74,17 +74,10 @@ private:
         const auto it = f.refusals.find({name, version});
         const Refusal how = it == f.refusals.end() ? Refusal::None : it->second;
         switch (how) {
-            case Refusal::None:
-                *suite = f.table(name, version);
-                return 0;
-            case Refusal::ErrorCode:
-                return 6;
-            case Refusal::NullWithSuccess:
-                *suite = nullptr;
-                return 0;
-            case Refusal::PointerWithError:
-                *suite = f.table(name, version);
-                return 6;
+            case Refusal::None: *suite = f.table(name, version); return 0;
+            case Refusal::ErrorCode: return 6;
+            case Refusal::NullWithSuccess: *suite = nullptr; return 0;
+            case Refusal::PointerWithError: *suite = f.table(name, version); return 6;
         }
         return 6;
     }

@@ -67,8 +67,7 @@ TEST(ScopedSuite, FailuresSetTheFlagAndShowTheMessage) {
          "Couldn't release suite."},
         {"release, default text", false, false, nullptr, nullptr,
          "Not able to release AEFX Suite."},
-        {"message with conversions", true, false, "100% sure %s%n%d", nullptr,
-         "100% sure %s%n%d"},
+        {"message with conversions", true, false, "100% sure %s%n%d", nullptr, "100% sure %s%n%d"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -77,11 +76,11 @@ TEST(ScopedSuite, FailuresSetTheFlagAndShowTheMessage) {
         if (!row.basic_present) host.rec.in_data.pica_basicP = nullptr;
         const void* suite = row.pointer_before;
 
-        const PF_Err err =
-            row.acquire ? acquireScopedSuite(&host.rec.in_data, &host.rec.out_data,
-                                             "PF World Suite", 2, row.message, &suite)
-                        : releaseScopedSuite(&host.rec.in_data, &host.rec.out_data,
-                                             "PF World Suite", 2, row.message);
+        const PF_Err err = row.acquire
+                               ? acquireScopedSuite(&host.rec.in_data, &host.rec.out_data,
+                                                    "PF World Suite", 2, row.message, &suite)
+                               : releaseScopedSuite(&host.rec.in_data, &host.rec.out_data,
+                                                    "PF World Suite", 2, row.message);
 
         EXPECT_EQ(err, PF_Err_BAD_CALLBACK_PARAM);
         EXPECT_EQ(suite, row.pointer_before);

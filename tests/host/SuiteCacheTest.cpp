@@ -52,9 +52,8 @@ TEST(SuiteCache, EachAccessorAsksForItsSuiteByExactNameAndVersion) {
         Accessor accessor;
         Key suite;
     } rows[] = {
-        {Accessor::Handle, HANDLE},      {Accessor::ColorParam, COLOR},
-        {Accessor::Iterate8, IT8},       {Accessor::Iterate16, IT16},
-        {Accessor::IterateFloat, ITF},
+        {Accessor::Handle, HANDLE},  {Accessor::ColorParam, COLOR}, {Accessor::Iterate8, IT8},
+        {Accessor::Iterate16, IT16}, {Accessor::IterateFloat, ITF},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.suite.first);

@@ -12,9 +12,9 @@ namespace {
 enum class Pass { PreRender, Render };
 
 enum class Outcome {
-    Code,               // the fixed code of the row
-    Injected,           // the code the failing call returned, unchanged
-    NullInputFormat,    // what the format query says of a null world
+    Code,                 // the fixed code of the row
+    Injected,             // the code the failing call returned, unchanged
+    NullInputFormat,      // what the format query says of a null world
     RefusedUnlessSource,  // 516, but 0 for the source view
 };
 
@@ -40,8 +40,8 @@ const Row ROWS[] = {
     {Pass::PreRender, CallPoint::ReleaseSuite, FaultMode::Error, Outcome::Code, PF_Err_NONE},
 
     {Pass::Render, CallPoint::CheckoutLayerPixels, FaultMode::Error, Outcome::Injected, 0},
-    {Pass::Render, CallPoint::CheckoutLayerPixels, FaultMode::NullResult,
-     Outcome::NullInputFormat, 0},
+    {Pass::Render, CallPoint::CheckoutLayerPixels, FaultMode::NullResult, Outcome::NullInputFormat,
+     0},
     {Pass::Render, CallPoint::CheckoutOutput, FaultMode::Error, Outcome::Injected, 0},
     // No output buffer: nothing to draw into, nothing wrong reported.
     {Pass::Render, CallPoint::CheckoutOutput, FaultMode::NullResult, Outcome::Code, PF_Err_NONE},
@@ -73,7 +73,8 @@ protected:
         const void* suite = nullptr;
         EXPECT_EQ(basic->AcquireSuite("PF World Suite", 2, &suite), 0);
         PF_PixelFormat format = 0;
-        const PF_Err err = static_cast<const PF_WorldSuite2*>(suite)->PF_GetPixelFormat(nullptr, &format);
+        const PF_Err err =
+            static_cast<const PF_WorldSuite2*>(suite)->PF_GetPixelFormat(nullptr, &format);
         basic->ReleaseSuite("PF World Suite", 2);
         return err;
     }
@@ -129,11 +130,10 @@ TEST_F(FaultSweep, EveryHostCallFailingGivesTheDocumentedCodeAndABalancedLedger)
 
                         ASSERT_TRUE(faulty.injected().has_value()) << "the fault did not fire";
                         EXPECT_FALSE(faulty.exceptionEscaped());
-                        EXPECT_EQ(faulty.err(), expected(*row, view, plan.error))
-                            << traceText(pass.pass == Pass::PreRender
-                                             ? faulty.preRender.calls
-                                             : (faulty.render ? faulty.render->calls
-                                                              : faulty.preRender.calls));
+                        EXPECT_EQ(faulty.err(), expected(*row, view, plan.error)) << traceText(
+                            pass.pass == Pass::PreRender
+                                ? faulty.preRender.calls
+                                : (faulty.render ? faulty.render->calls : faulty.preRender.calls));
                         EXPECT_TRUE(faulty.imbalances().empty()) << lines(faulty.imbalances());
                     }
                 }

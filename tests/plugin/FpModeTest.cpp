@@ -48,7 +48,8 @@ TEST_F(FpModePlugin, CommandsAndKernelsLeaveMxcsrAndTheX87ControlWordAlone) {
                 fill(in, 13);
                 ASSERT_EQ(host_.renderFrame(in, out).err(), PF_Err_NONE);
                 unchanged((std::string(refhost::depthName(depth)) + " frame, view " +
-                           std::to_string(view)).c_str());
+                           std::to_string(view))
+                              .c_str());
             }
         }
     }

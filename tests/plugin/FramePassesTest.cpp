@@ -268,8 +268,7 @@ TEST_F(FramePasses, KeyedFrameEqualsTheKernelCalledDirectly) {
                                                     &expected.at<PF_Pixel16>(x, y));
                             break;
                         case Depth::F32:
-                            kestrelumen::KeyPixelFloat(&settings, x, y,
-                                                       &in.at<PF_PixelFloat>(x, y),
+                            kestrelumen::KeyPixelFloat(&settings, x, y, &in.at<PF_PixelFloat>(x, y),
                                                        &expected.at<PF_PixelFloat>(x, y));
                             break;
                     }

@@ -46,8 +46,10 @@ inline void fill(World& w, unsigned seed) {
                 }
                 case Depth::U16: {
                     PF_Pixel16& p = w.at<PF_Pixel16>(x, y);
-                    p = {static_cast<A_u_short>(next() % 32769), static_cast<A_u_short>(next() % 32769),
-                         static_cast<A_u_short>(next() % 32769), static_cast<A_u_short>(next() % 32769)};
+                    p = {static_cast<A_u_short>(next() % 32769),
+                         static_cast<A_u_short>(next() % 32769),
+                         static_cast<A_u_short>(next() % 32769),
+                         static_cast<A_u_short>(next() % 32769)};
                     break;
                 }
                 case Depth::F32: {
@@ -91,16 +93,16 @@ inline std::size_t count(const std::vector<HostCall>& calls, CallPoint point) {
 
 // Index of the n-th (from 0) call of `point` in a trace; fails the test when
 // there is none.
-inline std::size_t indexOf(const std::vector<HostCall>& calls, CallPoint point,
-                           std::size_t nth = 0, const std::string& detail_part = "") {
+inline std::size_t indexOf(const std::vector<HostCall>& calls, CallPoint point, std::size_t nth = 0,
+                           const std::string& detail_part = "") {
     for (std::size_t i = 0; i < calls.size(); ++i) {
         if (calls[i].point == point && calls[i].detail.find(detail_part) != std::string::npos) {
             if (nth == 0) return i;
             --nth;
         }
     }
-    ADD_FAILURE() << "no call " << refhost::toString(point) << " " << detail_part
-                  << " in the trace" << traceText(calls);
+    ADD_FAILURE() << "no call " << refhost::toString(point) << " " << detail_part << " in the trace"
+                  << traceText(calls);
     return 0;
 }
 

@@ -90,9 +90,9 @@ PF_Err everyCall(const ProbeCall& c, Seen& s) {
             basic->ReleaseSuite(kPFColorParamSuite, 1);
         }
         PF_CheckoutResult result{};
-        s.layerErr = e->cb->checkout_layer(c.in->effect_ref, 0, 0, &e->input->output_request,
-                                           c.in->current_time, c.in->time_step, c.in->time_scale,
-                                           &result);
+        s.layerErr =
+            e->cb->checkout_layer(c.in->effect_ref, 0, 0, &e->input->output_request,
+                                  c.in->current_time, c.in->time_step, c.in->time_scale, &result);
         return PF_Err_NONE;  // the render runs whatever failed here
     }
     if (c.cmd != PF_Cmd_SMART_RENDER) return PF_Err_NONE;
@@ -146,8 +146,10 @@ TEST(FaultPlan, EachFailureLooksToThePlugInLikeTheRealOne) {
          }},
         {CallPoint::ReleaseSuite, FaultMode::Error,
          [](const Seen& s) { EXPECT_EQ(s.releaseErr, INJECTED); }},
-        {CallPoint::HandleNew, FaultMode::NullResult, [](const Seen& s) { EXPECT_TRUE(s.handleNull); }},
-        {CallPoint::HandleLock, FaultMode::NullResult, [](const Seen& s) { EXPECT_TRUE(s.lockNull); }},
+        {CallPoint::HandleNew, FaultMode::NullResult,
+         [](const Seen& s) { EXPECT_TRUE(s.handleNull); }},
+        {CallPoint::HandleLock, FaultMode::NullResult,
+         [](const Seen& s) { EXPECT_TRUE(s.lockNull); }},
         {CallPoint::CheckoutParam, FaultMode::Error,
          [](const Seen& s) {
              EXPECT_EQ(s.paramErr, INJECTED);
@@ -211,7 +213,8 @@ TEST(FaultPlan, EachFailureLooksToThePlugInLikeTheRealOne) {
     };
 
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(refhost::toString(row.point)) + " / " + refhost::toString(row.mode));
+        SCOPED_TRACE(std::string(refhost::toString(row.point)) + " / " +
+                     refhost::toString(row.mode));
         Host host(ProbeEntry);
         Seen seen;
         Probe probe([&](const ProbeCall& c) { return everyCall(c, seen); });

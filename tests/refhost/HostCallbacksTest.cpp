@@ -35,14 +35,14 @@ TEST(HostBasicSuite, GivesOutSuitesByExactNameAndVersionOnly) {
         int32_t version;
         bool offered;
     } rows[] = {
-        {"PF Handle Suite", 2, true},        {"PF Handle Suite", 1, false},
-        {"pf handle suite", 2, false},       {"PF ColorParamSuite", 1, true},
-        {"PF ColorParamSuite", 2, false},    {"PF World Suite", 2, true},
-        {"PF World Suite", 1, true},         {"PF World Suite", 3, false},
-        {"PF Iterate8 Suite", 1, true},      {"PF iterate8 Suite", 1, false},
-        {"PF iterate16 Suite", 1, true},     {"PF Iterate16 Suite", 1, false},
-        {"PF iterateFloat Suite", 2, true},  {"PF ANSI Suite", 1, false},
-        {"PF Handle Suite ", 2, false},      {"", 0, false},
+        {"PF Handle Suite", 2, true},       {"PF Handle Suite", 1, false},
+        {"pf handle suite", 2, false},      {"PF ColorParamSuite", 1, true},
+        {"PF ColorParamSuite", 2, false},   {"PF World Suite", 2, true},
+        {"PF World Suite", 1, true},        {"PF World Suite", 3, false},
+        {"PF Iterate8 Suite", 1, true},     {"PF iterate8 Suite", 1, false},
+        {"PF iterate16 Suite", 1, true},    {"PF Iterate16 Suite", 1, false},
+        {"PF iterateFloat Suite", 2, true}, {"PF ANSI Suite", 1, false},
+        {"PF Handle Suite ", 2, false},     {"", 0, false},
     };
     Host host(ProbeEntry);
     for (const auto& row : rows) {
@@ -195,10 +195,9 @@ PF_Err frameProbe(const ProbeCall& c, const FrameBodies& f) {
         if (f.recordHandle) extra->output->pre_render_data = handle;
         if (f.disposeOwnHandle) h->host_dispose_handle(handle);
         PF_CheckoutResult result{};
-        const PF_Err err = extra->cb->checkout_layer(c.in->effect_ref, 0, 0,
-                                                     &extra->input->output_request,
-                                                     c.in->current_time, c.in->time_step,
-                                                     c.in->time_scale, &result);
+        const PF_Err err = extra->cb->checkout_layer(
+            c.in->effect_ref, 0, 0, &extra->input->output_request, c.in->current_time,
+            c.in->time_step, c.in->time_scale, &result);
         release(c, kPFHandleSuite, 2);
         return err;
     }
@@ -221,15 +220,30 @@ TEST(HostLedger, SettingsHandleAndCheckoutsAcrossAFrame) {
     } rows[] = {
         // A host handle as pre-render data is never freed: the host frees
         // pre-render data only through the plug-in's delete function.
-        {"a handle handed over as pre-render data", {}, "without delete_pre_render_data_func",
-         nullptr, false},
-        {"kept back from the host", {false, false, true, true}, "created, never disposed", nullptr,
+        {"a handle handed over as pre-render data",
+         {},
+         "without delete_pre_render_data_func",
+         nullptr,
          false},
-        {"disposed of and handed over anyway", {true, true, true, true},
-         "without delete_pre_render_data_func", nullptr, false},
-        {"input never checked in", {false, true, false, true}, nullptr,
-         "layer checkout id 0: checked out 1, checked in 0", false},
-        {"checked in without a checkout: a note", {false, true, true, false}, nullptr, nullptr,
+        {"kept back from the host",
+         {false, false, true, true},
+         "created, never disposed",
+         nullptr,
+         false},
+        {"disposed of and handed over anyway",
+         {true, true, true, true},
+         "without delete_pre_render_data_func",
+         nullptr,
+         false},
+        {"input never checked in",
+         {false, true, false, true},
+         nullptr,
+         "layer checkout id 0: checked out 1, checked in 0",
+         false},
+        {"checked in without a checkout: a note",
+         {false, true, true, false},
+         nullptr,
+         nullptr,
          true},
     };
     for (const auto& row : rows) {
@@ -240,9 +254,8 @@ TEST(HostLedger, SettingsHandleAndCheckoutsAcrossAFrame) {
         const refhost::FrameResult frame = host.renderFrame(in, out);
         EXPECT_FALSE(frame.preRenderDataDeleted);
         ASSERT_TRUE(frame.render.has_value());
-        for (const auto& [result, expected] :
-             {std::pair{&frame.preRender, row.preRenderImbalance},
-              std::pair{&*frame.render, row.renderImbalance}}) {
+        for (const auto& [result, expected] : {std::pair{&frame.preRender, row.preRenderImbalance},
+                                               std::pair{&*frame.render, row.renderImbalance}}) {
             if (!expected) {
                 EXPECT_TRUE(result->imbalances.empty()) << joined(result->imbalances);
             } else {
@@ -336,7 +349,8 @@ TEST(HostParams, StoresDefinitionsAndHandsOutTheValuesSet) {
     EXPECT_EQ(got[3].u.pd.value, 1);
     EXPECT_EQ(got[2].uu.id, 22);
     EXPECT_EQ(outOfRange, PF_Err_INVALID_INDEX);
-    EXPECT_EQ(addLater, PF_Err_BAD_CALLBACK_PARAM) << "parameters are added in parameter setup only";
+    EXPECT_EQ(addLater, PF_Err_BAD_CALLBACK_PARAM)
+        << "parameters are added in parameter setup only";
     // 8-bit channels become c / 255 in single precision, alpha included.
     EXPECT_EQ(color.alpha, 128 / 255.0f);
     EXPECT_EQ(color.red, 0.0f);
@@ -372,7 +386,8 @@ TEST(HostParams, WarnsWhenCheckoutsAskForAnotherTime) {
     });
     const CommandResult r = host.sendCommand(ANY_COMMAND);
     ASSERT_EQ(r.warnings.size(), 1u);
-    EXPECT_NE(r.warnings[0].find("0/1/24 in a frame at 48/2/24"), std::string::npos) << r.warnings[0];
+    EXPECT_NE(r.warnings[0].find("0/1/24 in a frame at 48/2/24"), std::string::npos)
+        << r.warnings[0];
 }
 
 // ---- Utility callbacks ---------------------------------------------------------
@@ -559,7 +574,9 @@ TEST(HostFrame, PreRenderDataIsDeletedOnceThroughThePluginsFunction) {
         void (*drive)(Host& host, World& in, World& out);
     } rows[] = {
         {"after the render", DeleteInt, 1, 1, 0,
-         [](Host& h, World& in, World& out) { EXPECT_TRUE(h.renderFrame(in, out).preRenderDataDeleted); }},
+         [](Host& h, World& in, World& out) {
+             EXPECT_TRUE(h.renderFrame(in, out).preRenderDataDeleted);
+         }},
         {"no render, then the next pre-render", DeleteInt, 1, 2, 0,
          [](Host& h, World& in, World&) {
              PF_PreRenderOutput a{}, b{};
@@ -651,7 +668,8 @@ TEST(PluginLibrary, LoadsTheEffectWithItsEntryPointAndRegistration) {
     const refhost::PluginLibrary lib = refhost::PluginLibrary::load(KESTRELUMEN_PLUGIN_PATH);
     EXPECT_NE(lib.entry(), nullptr);
     EXPECT_EQ(lib.entryName(), "EntryPointFunc");
-    ASSERT_TRUE(lib.registrationResource().has_value()) << "no registration file next to the library";
+    ASSERT_TRUE(lib.registrationResource().has_value())
+        << "no registration file next to the library";
     Host host(lib);
     EXPECT_TRUE(host.registration().has_value());
     const CommandResult r = host.globalSetup();

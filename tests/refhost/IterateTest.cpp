@@ -103,7 +103,8 @@ std::string everyPixelOnce(const Visits& v, const PF_LRect& rect) {
     if (v.misplaced) return std::to_string(v.misplaced.load()) + " calls with pixels not at (x, y)";
     for (int y = 0; y < v.dst->height(); ++y)
         for (int x = 0; x < v.dst->width(); ++x) {
-            const bool inside = x >= rect.left && x < rect.right && y >= rect.top && y < rect.bottom;
+            const bool inside =
+                x >= rect.left && x < rect.right && y >= rect.top && y < rect.bottom;
             const int n = v.count[static_cast<std::size_t>(y * v.dst->width() + x)];
             if (n != (inside ? 1 : 0))
                 return "pixel (" + std::to_string(x) + "," + std::to_string(y) + ") visited " +
@@ -115,8 +116,8 @@ std::string everyPixelOnce(const Visits& v, const PF_LRect& rect) {
 TEST(Iterate, VisitsEachPixelOnceAtItsPlaceAndLeavesPaddingAlone) {
     for (Depth depth : DEPTHS) {
         for (unsigned threads : {1u, 3u}) {
-            SCOPED_TRACE(std::string(refhost::depthName(depth)) + ", " +
-                         std::to_string(threads) + " threads");
+            SCOPED_TRACE(std::string(refhost::depthName(depth)) + ", " + std::to_string(threads) +
+                         " threads");
             Host host(IdleEntry, {threads});
             Host::CallScope scope(host);
             const int channel = static_cast<int>(refhost::pixelBytes(depth) / 4);
@@ -228,9 +229,10 @@ TEST(Iterate, RefusesWhatItCannotRunSafely) {
               PF_Err_BAD_CALLBACK_PARAM);
     // An in_data from no running command: refused, not dereferenced.
     PF_InData stranger{};
-    EXPECT_EQ(static_cast<const PF_Iterate8Suite1*>(suite)->iterate(
-                  &stranger, 0, 1, good.effectWorld(), nullptr, &v, visit<PF_Pixel>, good.effectWorld()),
-              PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(
+        static_cast<const PF_Iterate8Suite1*>(suite)->iterate(
+            &stranger, 0, 1, good.effectWorld(), nullptr, &v, visit<PF_Pixel>, good.effectWorld()),
+        PF_Err_BAD_CALLBACK_PARAM);
     host.basicSuite()->ReleaseSuite(kPFIterate8Suite, 1);
 }
 

@@ -14,8 +14,8 @@ namespace refhosttest {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using refhost::PiplError;
 using refhost::parsePipl;
+using refhost::PiplError;
 
 void put16(Bytes& b, std::uint16_t v) {
     b.push_back(v & 0xFF);

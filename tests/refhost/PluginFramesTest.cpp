@@ -41,22 +41,30 @@ std::string joined(const std::vector<std::string>& items) {
 // Pixels with the extremes every depth must survive mixed into random ones;
 // float frames also carry values outside 0..1, infinities and NaN.
 void fillRandom(World& w, std::mt19937& rng) {
-    const float specials[] = {0.0f, 1.0f, -0.25f, 1.5f, std::numeric_limits<float>::infinity(),
-                              std::numeric_limits<float>::quiet_NaN(), 1e-40f};
+    const float specials[] = {0.0f,
+                              1.0f,
+                              -0.25f,
+                              1.5f,
+                              std::numeric_limits<float>::infinity(),
+                              std::numeric_limits<float>::quiet_NaN(),
+                              1e-40f};
     for (int y = 0; y < w.height(); ++y)
         for (int x = 0; x < w.width(); ++x) {
             const bool special = (x + y) % 5 == 0;
             switch (w.depth()) {
                 case Depth::U8: {
                     std::uniform_int_distribution<int> d(0, 255);
-                    auto c = [&] { return static_cast<A_u_char>(special ? (rng() % 2) * 255 : d(rng)); };
+                    auto c = [&] {
+                        return static_cast<A_u_char>(special ? (rng() % 2) * 255 : d(rng));
+                    };
                     w.at<PF_Pixel>(x, y) = PF_Pixel{c(), c(), c(), c()};
                     break;
                 }
                 case Depth::U16: {
                     std::uniform_int_distribution<int> d(0, PF_MAX_CHAN16);
                     auto c = [&] {
-                        return static_cast<A_u_short>(special ? (rng() % 2) * PF_MAX_CHAN16 : d(rng));
+                        return static_cast<A_u_short>(special ? (rng() % 2) * PF_MAX_CHAN16
+                                                              : d(rng));
                     };
                     w.at<PF_Pixel16>(x, y) = PF_Pixel16{c(), c(), c(), c()};
                     break;
@@ -75,8 +83,8 @@ void fillRandom(World& w, std::mt19937& rng) {
 // values, given this host's colour conversion (c / 255 in single precision).
 kestrelumen::KeySettings settingsFor(const PF_Pixel& key, const double sliders[4], int view) {
     kestrelumen::KeySettings s{};
-    s.key_color = PF_PixelFloat{key.alpha / 255.0f, key.red / 255.0f, key.green / 255.0f,
-                                key.blue / 255.0f};
+    s.key_color =
+        PF_PixelFloat{key.alpha / 255.0f, key.red / 255.0f, key.green / 255.0f, key.blue / 255.0f};
     s.choke_clear = static_cast<float>(sliders[0]);
     s.choke_opaque = static_cast<float>(sliders[1]);
     s.spill_amount = static_cast<float>(sliders[2]);
@@ -92,7 +100,8 @@ void expectedFrame(const World& in, World& out, kestrelumen::KeySettings s) {
         for (int x = 0; x < in.width(); ++x) {
             if (s.view == kestrelumen::VIEW_SOURCE) {
                 std::memcpy(out.rowBytes(y) + static_cast<std::size_t>(x) * in.pixelSize(),
-                            in.rowBytes(y) + static_cast<std::size_t>(x) * in.pixelSize(), in.pixelSize());
+                            in.rowBytes(y) + static_cast<std::size_t>(x) * in.pixelSize(),
+                            in.pixelSize());
                 continue;
             }
             switch (in.depth()) {
@@ -223,7 +232,8 @@ TEST_F(PluginFrames, EveryFailingHostCallOfAFrameIsSurvived) {
                     for (FaultMode mode : refhost::faultModesOf(pass->calls[i].point)) {
                         const std::string where = refhost::describe(pass->calls[i]) + " #" +
                                                   std::to_string(i) + " " + refhost::toString(mode);
-                        host_.setFaultPlan(refhost::FaultPlan{pass->cmd, i, mode, PF_Interrupt_CANCEL});
+                        host_.setFaultPlan(
+                            refhost::FaultPlan{pass->cmd, i, mode, PF_Interrupt_CANCEL});
                         const FrameResult r = host_.renderFrame(in, out);
                         ++walked;
                         ASSERT_TRUE(r.injected().has_value()) << where;
@@ -231,7 +241,8 @@ TEST_F(PluginFrames, EveryFailingHostCallOfAFrameIsSurvived) {
                         if (absorbed(pass->calls[i].point, mode, view))
                             EXPECT_EQ(r.err(), PF_Err_NONE) << where;
                         else
-                            EXPECT_NE(r.err(), PF_Err_NONE) << where << ": failure reported as success";
+                            EXPECT_NE(r.err(), PF_Err_NONE)
+                                << where << ": failure reported as success";
                         EXPECT_TRUE(r.imbalances().empty())
                             << where << joined(r.imbalances()) << "\nafter:" << traceText(r);
                         EXPECT_TRUE(in.samePixels(original)) << where << ": the input was written";

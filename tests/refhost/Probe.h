@@ -43,7 +43,8 @@ public:
 template <class Suite>
 const Suite* acquire(const ProbeCall& c, const char* name, int32_t version) {
     const void* p = nullptr;
-    if (!c.in->pica_basicP || c.in->pica_basicP->AcquireSuite(name, version, &p) != 0) return nullptr;
+    if (!c.in->pica_basicP || c.in->pica_basicP->AcquireSuite(name, version, &p) != 0)
+        return nullptr;
     return static_cast<const Suite*>(p);
 }
 

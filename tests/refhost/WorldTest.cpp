@@ -20,12 +20,12 @@ TEST(World, RowsAreRowbytesApartAndPaddingIsNotAPixel) {
         int width, height, extra;
         A_long rowbytes;
     } rows[] = {
-        {Depth::U8, 3, 2, 0, 12},    {Depth::U8, 3, 2, 5, 17},
-        {Depth::U16, 3, 2, 6, 30},  {Depth::F32, 3, 2, 16, 64},
-        {Depth::F32, 1, 2, 4, 20},
+        {Depth::U8, 3, 2, 0, 12},   {Depth::U8, 3, 2, 5, 17},  {Depth::U16, 3, 2, 6, 30},
+        {Depth::F32, 3, 2, 16, 64}, {Depth::F32, 1, 2, 4, 20},
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(refhost::depthName(r.depth) + std::string(" extra ") + std::to_string(r.extra));
+        SCOPED_TRACE(refhost::depthName(r.depth) + std::string(" extra ") +
+                     std::to_string(r.extra));
         World w(r.depth, r.width, r.height, r.extra);
         ASSERT_EQ(w.rowbytes(), r.rowbytes);
         const PF_EffectWorld* ew = w.effectWorld();

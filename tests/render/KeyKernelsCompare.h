@@ -36,7 +36,9 @@ inline float FromBits(uint32_t u) {
 // operation on it sees a zero either way, so in that mode the two match.
 inline bool FlushedMode() { return (_mm_getcsr() & 0x8040u) != 0; }
 inline bool SubnormalAgainstZero(uint32_t a, uint32_t b) {
-    const auto subnormal = [](uint32_t x) { return (x & 0x7f800000u) == 0 && (x & 0x007fffffu) != 0; };
+    const auto subnormal = [](uint32_t x) {
+        return (x & 0x7f800000u) == 0 && (x & 0x007fffffu) != 0;
+    };
     const auto zero = [](uint32_t x) { return (x & 0x7fffffffu) == 0; };
     return (a >> 31) == (b >> 31) && ((subnormal(a) && zero(b)) || (zero(a) && subnormal(b)));
 }

@@ -46,37 +46,27 @@ public:
     float AnyFloat() {
         switch (Below(8)) {
             case 0:
-            case 1:
-                return Edge();
-            case 2:
-                return FromBits(Next());  // any bit pattern, NaNs included
-            case 3:
-                return static_cast<float>(Below(256)) / 255.0f;
-            case 4:
-                return static_cast<float>(Below(32769)) * 0x1p-15f;
+            case 1: return Edge();
+            case 2: return FromBits(Next());  // any bit pattern, NaNs included
+            case 3: return static_cast<float>(Below(256)) / 255.0f;
+            case 4: return static_cast<float>(Below(32769)) * 0x1p-15f;
             case 5: {
                 // Just beside an edge value.
                 const uint32_t b = keytest::FloatBits(Edge());
                 return FromBits(b + Below(5) - 2);
             }
-            default:
-                return static_cast<float>(Below(1u << 24)) * 0x1p-24f * 1.5f - 0.25f;
+            default: return static_cast<float>(Below(1u << 24)) * 0x1p-24f * 1.5f - 0.25f;
         }
     }
 
     // A setting: mostly in 0..1 the way a slider gives it, sometimes not.
     float Setting() {
         switch (Below(6)) {
-            case 0:
-                return AnyFloat();
-            case 1:
-                return Edge();
-            case 2:
-                return static_cast<float>(Below(1001)) / 1000.0f;
-            case 3:
-                return Below(2) ? 0.0f : 1.0f;
-            default:
-                return static_cast<float>(Below(1u << 24)) * 0x1p-24f;
+            case 0: return AnyFloat();
+            case 1: return Edge();
+            case 2: return static_cast<float>(Below(1001)) / 1000.0f;
+            case 3: return Below(2) ? 0.0f : 1.0f;
+            default: return static_cast<float>(Below(1u << 24)) * 0x1p-24f;
         }
     }
 
@@ -98,10 +88,8 @@ public:
 
     uint8_t Code8() {
         switch (Below(4)) {
-            case 0:
-                return Below(2) ? 0 : 255;
-            default:
-                return static_cast<uint8_t>(Next());
+            case 0: return Below(2) ? 0 : 255;
+            default: return static_cast<uint8_t>(Next());
         }
     }
 
@@ -111,10 +99,8 @@ public:
                 static const uint16_t edges[] = {0, 1, 32767, 32768, 32769, 65535};
                 return edges[Below(6)];
             }
-            case 1:
-                return static_cast<uint16_t>(Next());
-            default:
-                return static_cast<uint16_t>(Below(32769));
+            case 1: return static_cast<uint16_t>(Next());
+            default: return static_cast<uint16_t>(Below(32769));
         }
     }
 
@@ -145,38 +131,27 @@ private:
             0x3f000000u,  // 0.5
         };
         switch (Below(4)) {
-            case 0:
-                return FromBits(extremes[Below(sizeof extremes / sizeof extremes[0])]);
-            case 1:
-                return static_cast<float>(1 + Below(999)) / 1000.0f;
-            default:
-                return static_cast<float>(1 + Below((1u << 24) - 1)) * 0x1p-24f;
+            case 0: return FromBits(extremes[Below(sizeof extremes / sizeof extremes[0])]);
+            case 1: return static_cast<float>(1 + Below(999)) / 1000.0f;
+            default: return static_cast<float>(1 + Below((1u << 24) - 1)) * 0x1p-24f;
         }
     }
 
     float InsideSliderOrZero() {
         switch (Below(8)) {
-            case 0:
-                return 0.0f;
-            case 1:
-                return Below(4) ? 0.0f : -0.0f;
-            default:
-                return InsideSlider();
+            case 0: return 0.0f;
+            case 1: return Below(4) ? 0.0f : -0.0f;
+            default: return InsideSlider();
         }
     }
 
     float KeyChannel() {
         switch (Below(6)) {
-            case 0:
-                return Below(2) ? 0.0f : 1.0f;
-            case 1:
-                return static_cast<float>(Below(256)) / 255.0f;
-            case 2:
-                return FromBits(Below(2) ? 0x00000001u : 0x3f7fffffu);
-            case 3:
-                return AnyFloat();  // now and then outside 0..1: the general path
-            default:
-                return static_cast<float>(Below(1u << 24)) * 0x1p-24f;
+            case 0: return Below(2) ? 0.0f : 1.0f;
+            case 1: return static_cast<float>(Below(256)) / 255.0f;
+            case 2: return FromBits(Below(2) ? 0x00000001u : 0x3f7fffffu);
+            case 3: return AnyFloat();  // now and then outside 0..1: the general path
+            default: return static_cast<float>(Below(1u << 24)) * 0x1p-24f;
         }
     }
 
@@ -239,18 +214,18 @@ INSTANTIATE_TEST_SUITE_P(Modes, KeyKernelsEquivalence, ::testing::ValuesIn(fptes
 
 template <typename MakePixel>
 void RunRandom(uint64_t seed, MakePixel make) {
-    RunRandom(seed, 1000 * SCALE / 16, [](Values& v) { return v.Settings(); }, make);
+    RunRandom(
+        seed, 1000 * SCALE / 16, [](Values& v) { return v.Settings(); }, make);
 }
 
 template <typename MakePixel>
 void RunInPlay(uint64_t seed, MakePixel make) {
-    RunRandom(seed, 1000 * SCALE / 16, [](Values& v) { return v.InPlaySettings(); }, make);
+    RunRandom(
+        seed, 1000 * SCALE / 16, [](Values& v) { return v.InPlaySettings(); }, make);
 }
 
 TEST_P(KeyKernelsEquivalence, Random8) {
-    RunRandom(8, [](Values& v) {
-        return PF_Pixel{v.Code8(), v.Code8(), v.Code8(), v.Code8()};
-    });
+    RunRandom(8, [](Values& v) { return PF_Pixel{v.Code8(), v.Code8(), v.Code8(), v.Code8()}; });
 }
 
 TEST_P(KeyKernelsEquivalence, Random16) {
@@ -310,8 +285,8 @@ TEST_P(KeyKernelsEquivalence, PlausibleFootage) {
     uint64_t mismatches = 0;
     for (int i = 0; i < 250 * SCALE / 16; ++i) {
         KeySettings ks{};
-        ks.key_color = {1.0f, 0.1f + 0.2f * v.Below(100) / 100.0f, 0.6f + 0.4f * v.Below(100) / 100.0f,
-                        0.1f + 0.2f * v.Below(100) / 100.0f};
+        ks.key_color = {1.0f, 0.1f + 0.2f * v.Below(100) / 100.0f,
+                        0.6f + 0.4f * v.Below(100) / 100.0f, 0.1f + 0.2f * v.Below(100) / 100.0f};
         ks.choke_clear = v.Below(3) ? v.Below(1000) / 1000.0f : 0.0f;
         ks.choke_opaque = v.Below(3) ? v.Below(1000) / 1000.0f : 0.0f;
         ks.spill_amount = v.Below(1000) / 1000.0f;
@@ -324,7 +299,8 @@ TEST_P(KeyKernelsEquivalence, PlausibleFootage) {
                               static_cast<uint8_t>(v.Below(256))};
             if (!Agree(ks, p8, &report)) ++mismatches;
             const PF_Pixel16 p16{static_cast<uint16_t>(p8.alpha * 128 + v.Below(129)),
-                                 static_cast<uint16_t>(p8.red * 128), static_cast<uint16_t>(g * 128),
+                                 static_cast<uint16_t>(p8.red * 128),
+                                 static_cast<uint16_t>(g * 128),
                                  static_cast<uint16_t>(p8.blue * 128 + v.Below(128))};
             if (!Agree(ks, p16, &report)) ++mismatches;
             const PF_PixelFloat pf{p16.alpha * 0x1p-15f, p16.red * 0x1p-15f, p16.green * 0x1p-15f,
@@ -347,9 +323,11 @@ TEST_P(KeyKernelsEquivalence, AllByteAlphaChannelPairs) {
             for (uint32_t c = 0; c < 256; ++c) {
                 const uint8_t o = static_cast<uint8_t>(v.Next());
                 const PF_Pixel pixels[] = {
-                    {static_cast<uint8_t>(a), static_cast<uint8_t>(c), o, static_cast<uint8_t>(255 - c)},
+                    {static_cast<uint8_t>(a), static_cast<uint8_t>(c), o,
+                     static_cast<uint8_t>(255 - c)},
                     {static_cast<uint8_t>(a), o, static_cast<uint8_t>(c), o},
-                    {static_cast<uint8_t>(a), static_cast<uint8_t>(255 - c), o, static_cast<uint8_t>(c)},
+                    {static_cast<uint8_t>(a), static_cast<uint8_t>(255 - c), o,
+                     static_cast<uint8_t>(c)},
                 };
                 for (const PF_Pixel& px : pixels) {
                     if (!Agree(ks, px, &report)) ++mismatches;

@@ -102,7 +102,8 @@ TEST(KeyKernelsLong, EveryBytePixelDefaults) {
 
 // The input's alpha stays (choke_opaque 1), shown as the spill matte.
 TEST(KeyKernelsLong, EveryBytePixelInputAlphaSpillMatte) {
-    EveryBytePixel(Settings(0.2f, 0.4f, 0.6f, 0.3f, 1.0f, 1.0f, 0.7f, kestrelumen::VIEW_SPILL_MATTE));
+    EveryBytePixel(
+        Settings(0.2f, 0.4f, 0.6f, 0.3f, 1.0f, 1.0f, 0.7f, kestrelumen::VIEW_SPILL_MATTE));
 }
 
 // Every 16-bit alpha and channel code pair: the weighting identity, and the
@@ -124,19 +125,15 @@ TEST(KeyKernelsLong, EverySixteenBitAlphaChannelPair) {
                 const float got = (static_cast<float>(a) * static_cast<float>(c)) * 0x1p-30f;
                 if (keytest::FloatBits(want) != keytest::FloatBits(got)) {
                     ++bad;
-                    if (report->empty()) *report = "weighting of " + std::to_string(a) + ", " + std::to_string(c);
+                    if (report->empty())
+                        *report = "weighting of " + std::to_string(a) + ", " + std::to_string(c);
                 }
                 const uint16_t o = static_cast<uint16_t>(c * 40503u + a);
                 PF_Pixel16 px{a, c, o, static_cast<uint16_t>(~c)};
                 switch (i % 3) {
-                    case 1:
-                        px = {a, o, c, static_cast<uint16_t>(~c)};
-                        break;
-                    case 2:
-                        px = {a, static_cast<uint16_t>(~c), o, c};
-                        break;
-                    default:
-                        break;
+                    case 1: px = {a, o, c, static_cast<uint16_t>(~c)}; break;
+                    case 2: px = {a, static_cast<uint16_t>(~c), o, c}; break;
+                    default: break;
                 }
                 if (!keytest::Agree(ks, px, report)) ++bad;
             }

@@ -32,12 +32,36 @@ const float kInf = std::numeric_limits<float>::infinity();
 // output.
 struct Cfg {
     KeySettings ks;
-    Cfg Key(float r, float g, float b) const { Cfg c = *this; c.ks.key_color = {1.0f, r, g, b}; return c; }
-    Cfg Clear(float v) const { Cfg c = *this; c.ks.choke_clear = v; return c; }
-    Cfg Opaque(float v) const { Cfg c = *this; c.ks.choke_opaque = v; return c; }
-    Cfg Amount(float v) const { Cfg c = *this; c.ks.spill_amount = v; return c; }
-    Cfg Size(float v) const { Cfg c = *this; c.ks.spill_size = v; return c; }
-    Cfg View(int32_t v) const { Cfg c = *this; c.ks.view = v; return c; }
+    Cfg Key(float r, float g, float b) const {
+        Cfg c = *this;
+        c.ks.key_color = {1.0f, r, g, b};
+        return c;
+    }
+    Cfg Clear(float v) const {
+        Cfg c = *this;
+        c.ks.choke_clear = v;
+        return c;
+    }
+    Cfg Opaque(float v) const {
+        Cfg c = *this;
+        c.ks.choke_opaque = v;
+        return c;
+    }
+    Cfg Amount(float v) const {
+        Cfg c = *this;
+        c.ks.spill_amount = v;
+        return c;
+    }
+    Cfg Size(float v) const {
+        Cfg c = *this;
+        c.ks.spill_size = v;
+        return c;
+    }
+    Cfg View(int32_t v) const {
+        Cfg c = *this;
+        c.ks.view = v;
+        return c;
+    }
 };
 
 Cfg Green() {
@@ -110,9 +134,8 @@ void CheckRows(const std::vector<Row<Pixel>>& rows, Kernel shipped, Kernel oracl
         Pixel ref{};
         EXPECT_EQ(shipped(&ks, 0, 0, &in, &got), PF_Err_NONE);
         EXPECT_EQ(oracle(&ks, 0, 0, &in, &ref), PF_Err_NONE);
-        EXPECT_TRUE(Same(got, row.want))
-            << row.what << ": in " << Show(row.in) << " want " << Show(row.want) << " got "
-            << Show(got);
+        EXPECT_TRUE(Same(got, row.want)) << row.what << ": in " << Show(row.in) << " want "
+                                         << Show(row.want) << " got " << Show(got);
         EXPECT_TRUE(Same(ref, row.want))
             << row.what << " (plain rendering): want " << Show(row.want) << " got " << Show(ref);
     }
@@ -133,40 +156,62 @@ TEST(KeyKernels, WorkedExamples8) {
         {"pixel equal to the key", Green(), {255, 0, 255, 0}, {0, 0, 255, 0}},
         {"its alpha matte", Green().View(VIEW_ALPHA_MATTE), {255, 0, 255, 0}, {255, 0, 0, 0}},
         {"key pixel, full spill", Green().Amount(1), {255, 0, 255, 0}, {0, 150, 150, 150}},
-        {"its spill matte", Green().Amount(1).View(VIEW_SPILL_MATTE), {255, 0, 255, 0},
+        {"its spill matte",
+         Green().Amount(1).View(VIEW_SPILL_MATTE),
+         {255, 0, 255, 0},
          {255, 255, 255, 255}},
         {"mid grey", Green(), {255, 128, 128, 128}, {128, 255, 1, 255}},
-        {"mid grey, choke_opaque 0.5", Green().Opaque(0.5f), {255, 128, 128, 128},
+        {"mid grey, choke_opaque 0.5",
+         Green().Opaque(0.5f),
+         {255, 128, 128, 128},
          {255, 128, 128, 128}},
-        {"mid grey, choke_clear 0.5", Green().Clear(0.5f), {255, 128, 128, 128},
-         {1, 255, 1, 255}},
-        {"mid grey, choke_clear 1 skips", Green().Clear(1), {255, 128, 128, 128},
+        {"mid grey, choke_clear 0.5", Green().Clear(0.5f), {255, 128, 128, 128}, {1, 255, 1, 255}},
+        {"mid grey, choke_clear 1 skips",
+         Green().Clear(1),
+         {255, 128, 128, 128},
          {128, 255, 1, 255}},
         {"transparent keys as black", Green(), {0, 200, 100, 50}, {255, 0, 0, 0}},
         {"transparent, choke_opaque 1", Green().Opaque(1), {0, 200, 100, 50}, {0, 200, 100, 50}},
-        {"choke_opaque 1 keeps alpha", Green().Opaque(1), {128, 200, 100, 50},
-         {128, 200, 0, 50}},
+        {"choke_opaque 1 keeps alpha", Green().Opaque(1), {128, 200, 100, 50}, {128, 200, 0, 50}},
         {"defaults, orange", Defaults(), {255, 128, 64, 0}, {128, 255, 127, 0}},
         {"defaults, dark blue", Defaults(), {255, 10, 20, 30}, {30, 85, 170, 255}},
         {"defaults, opaque black", Defaults(), {255, 0, 0, 0}, {0, 0, 0, 0}},
         {"defaults, opaque white", Defaults(), {255, 255, 255, 255}, {255, 255, 255, 255}},
-        {"spill_size 0: matte 0", Green().Amount(1).Size(0).View(VIEW_SPILL_MATTE),
-         {255, 0, 255, 0}, {255, 0, 0, 0}},
-        {"spill_size 0: other pixel", Green().Amount(1).Size(0).View(VIEW_SPILL_MATTE),
-         {255, 100, 30, 200}, {255, 0, 0, 0}},
-        {"spill_size 0: colour untouched", Green().Amount(1).Size(0), {255, 0, 255, 0},
-         {0, 0, 255, 0}},
-        {"spill_amount 0: matte black", Green().View(VIEW_SPILL_MATTE), {255, 0, 255, 0},
+        {"spill_size 0: matte 0",
+         Green().Amount(1).Size(0).View(VIEW_SPILL_MATTE),
+         {255, 0, 255, 0},
          {255, 0, 0, 0}},
-        {"fall-off g=255", Green().Amount(1).Size(0.5f).View(VIEW_SPILL_MATTE), {255, 0, 255, 0},
+        {"spill_size 0: other pixel",
+         Green().Amount(1).Size(0).View(VIEW_SPILL_MATTE),
+         {255, 100, 30, 200},
+         {255, 0, 0, 0}},
+        {"spill_size 0: colour untouched",
+         Green().Amount(1).Size(0),
+         {255, 0, 255, 0},
+         {0, 0, 255, 0}},
+        {"spill_amount 0: matte black",
+         Green().View(VIEW_SPILL_MATTE),
+         {255, 0, 255, 0},
+         {255, 0, 0, 0}},
+        {"fall-off g=255",
+         Green().Amount(1).Size(0.5f).View(VIEW_SPILL_MATTE),
+         {255, 0, 255, 0},
          {255, 255, 255, 255}},
-        {"fall-off g=230", Green().Amount(1).Size(0.5f).View(VIEW_SPILL_MATTE), {255, 0, 230, 0},
+        {"fall-off g=230",
+         Green().Amount(1).Size(0.5f).View(VIEW_SPILL_MATTE),
+         {255, 0, 230, 0},
          {255, 205, 205, 205}},
-        {"fall-off g=191", Green().Amount(1).Size(0.5f).View(VIEW_SPILL_MATTE), {255, 0, 191, 0},
+        {"fall-off g=191",
+         Green().Amount(1).Size(0.5f).View(VIEW_SPILL_MATTE),
+         {255, 0, 191, 0},
          {255, 127, 127, 127}},
-        {"fall-off g=128", Green().Amount(1).Size(0.5f).View(VIEW_SPILL_MATTE), {255, 0, 128, 0},
+        {"fall-off g=128",
+         Green().Amount(1).Size(0.5f).View(VIEW_SPILL_MATTE),
+         {255, 0, 128, 0},
          {255, 1, 1, 1}},
-        {"fall-off g=0", Green().Amount(1).Size(0.5f).View(VIEW_SPILL_MATTE), {255, 0, 0, 0},
+        {"fall-off g=0",
+         Green().Amount(1).Size(0.5f).View(VIEW_SPILL_MATTE),
+         {255, 0, 0, 0},
          {255, 0, 0, 0}},
         {"truncation, red 1", Green().Key(0.2f, 1, 0), {255, 1, 0, 0}, {255, 0, 0, 0}},
         {"truncation, red 2", Green().Key(0.2f, 1, 0), {255, 2, 0, 0}, {255, 1, 0, 0}},
@@ -176,14 +221,22 @@ TEST(KeyKernels, WorkedExamples8) {
 
 TEST(KeyKernels, WorkedExamples16) {
     Check(std::vector<Row16>{
-        {"key pixel, full spill", Green().Amount(1), {32768, 0, 32768, 0},
+        {"key pixel, full spill",
+         Green().Amount(1),
+         {32768, 0, 32768, 0},
          {0, 19333, 19333, 19333}},
         {"key pixel", Green(), {32768, 0, 32768, 0}, {0, 0, 32768, 0}},
-        {"exactly 1 gives 32768, never 65535", Defaults(), {32768, 32768, 0, 0},
+        {"exactly 1 gives 32768, never 65535",
+         Defaults(),
+         {32768, 32768, 0, 0},
          {32768, 32768, 0, 0}},
-        {"alpha matte white is 32768", Green().View(VIEW_ALPHA_MATTE), {32768, 0, 32768, 0},
+        {"alpha matte white is 32768",
+         Green().View(VIEW_ALPHA_MATTE),
+         {32768, 0, 32768, 0},
          {32768, 0, 0, 0}},
-        {"spill matte white", Green().Amount(1).View(VIEW_SPILL_MATTE), {32768, 0, 32768, 0},
+        {"spill matte white",
+         Green().Amount(1).View(VIEW_SPILL_MATTE),
+         {32768, 0, 32768, 0},
          {32768, 32768, 32768, 32768}},
         {"transparent keys as black", Green(), {0, 200, 100, 50}, {32768, 0, 0, 0}},
         // Codes above white are accepted and clamp at 1.
@@ -195,7 +248,9 @@ TEST(KeyKernels, WorkedExamplesFloat) {
     Check(std::vector<RowF>{
         {"key pixel, full spill", Green().Amount(1), {1, 0, 1, 0}, {0, 0.59f, 0.59f, 0.59f}},
         {"mid grey", Green(), {1, 0.5f, 0.5f, 0.5f}, {0.5f, 1, 0, 1}},
-        {"choke_opaque 1: colour not clamped", Green().Opaque(1), {0.5f, 0.8f, 0.4f, 0.2f},
+        {"choke_opaque 1: colour not clamped",
+         Green().Opaque(1),
+         {0.5f, 0.8f, 0.4f, 0.2f},
          {0.5f, 0.8f, -0.6f, 0.2f}},
         {"defaults: colour above 1 kept", Defaults(), {1, 2, 0.5f, 0}, {1, 2, 0.5f, 0}},
         {"NaN alpha: distance 0", Green(), {kNaN, 0.5f, 0.5f, 0.5f}, {0, 0.5f, 0.5f, 0.5f}},
@@ -203,7 +258,9 @@ TEST(KeyKernels, WorkedExamplesFloat) {
         // Red differs by 0.9, blue by 0.2: with green NaN only blue counts.
         {"NaN green hands over to blue", Green(), {1, 0.9f, kNaN, 0.2f}, {0.2f, 4.5f, kNaN, 1}},
         {"NaN blue: distance 0", Green(), {1, 0.5f, 0.5f, kNaN}, {0, 0.5f, 0.5f, kNaN}},
-        {"NaN alpha, both chokes 1", Green().Opaque(1).Clear(1), {kNaN, 0.5f, 0.5f, 0.5f},
+        {"NaN alpha, both chokes 1",
+         Green().Opaque(1).Clear(1),
+         {kNaN, 0.5f, 0.5f, 0.5f},
          {1, 0.5f, 0.5f, 0.5f}},
     });
 }
@@ -226,7 +283,9 @@ TEST(KeyKernels, ChokeOpaqueAtAndAboveOne) {
         {"8-bit choke_opaque 3", Green().Opaque(3), {128, 200, 100, 50}, {128, 200, 0, 50}},
     });
     Check(std::vector<Row16>{
-        {"16-bit choke_opaque 1", Green().Opaque(1), {16384, 8192, 16384, 24576},
+        {"16-bit choke_opaque 1",
+         Green().Opaque(1),
+         {16384, 8192, 16384, 24576},
          {16384, 8192, 0, 24576}},
     });
 }
@@ -236,15 +295,23 @@ TEST(KeyKernels, UnmixSkippedWhenAlphaIsZeroOrNaN) {
         {"pixel on the key", Green(), {1, 0, 1, 0}, {0, 0, 1, 0}},
         // -0 counts as 0; with choke_clear 1 nothing replaces it, and the
         // alpha clamp keeps -0 (it is not below 0).
-        {"alpha -0 kept", Green().Opaque(1).Clear(1), {-0.0f, 0.25f, 0.5f, 0.75f},
+        {"alpha -0 kept",
+         Green().Opaque(1).Clear(1),
+         {-0.0f, 0.25f, 0.5f, 0.75f},
          {-0.0f, 0.25f, 0.5f, 0.75f}},
-        {"alpha -0 through choke_clear", Green().Opaque(1), {-0.0f, 0.25f, 0.5f, 0.75f},
+        {"alpha -0 through choke_clear",
+         Green().Opaque(1),
+         {-0.0f, 0.25f, 0.5f, 0.75f},
          {0.0f, 0.25f, 0.5f, 0.75f}},
-        {"alpha NaN kept to the clamp", Green().Opaque(1).Clear(1), {kNaN, 2, -1, 0.5f},
+        {"alpha NaN kept to the clamp",
+         Green().Opaque(1).Clear(1),
+         {kNaN, 2, -1, 0.5f},
          {1, 2, -1, 0.5f}},
     });
     Check(std::vector<Row8>{
-        {"8-bit pixel on the key keeps colour", Green().Key(0.2f, 0.4f, 0.6f), {255, 51, 102, 153},
+        {"8-bit pixel on the key keeps colour",
+         Green().Key(0.2f, 0.4f, 0.6f),
+         {255, 51, 102, 153},
          {0, 51, 102, 153}},
     });
 }
@@ -256,25 +323,39 @@ TEST(KeyKernels, SpillWeightBranches) {
         {"spill_size 0: colour kept", Green().Amount(1).Size(0), key_px, {0, 0, 1, 0}},
         {"spill_size -0: colour kept", Green().Amount(1).Size(-0.0f), key_px, {0, 0, 1, 0}},
         {"spill_size NaN: colour kept", Green().Amount(1).Size(kNaN), key_px, {0, 0, 1, 0}},
-        {"spill_size NaN: matte 0", Green().Amount(1).Size(kNaN).View(VIEW_SPILL_MATTE), in,
+        {"spill_size NaN: matte 0",
+         Green().Amount(1).Size(kNaN).View(VIEW_SPILL_MATTE),
+         in,
          {1, 0, 0, 0}},
         {"spill_amount NaN: weight 0, no suppression",
-         Green().Amount(kNaN).View(VIEW_SPILL_MATTE), in, {1, 0, 0, 0}},
+         Green().Amount(kNaN).View(VIEW_SPILL_MATTE),
+         in,
+         {1, 0, 0, 0}},
         // A weight of -0 is not below 0, so the clamp keeps its sign.
-        {"spill_amount -0: matte -0", Green().Amount(-0.0f).View(VIEW_SPILL_MATTE), in,
+        {"spill_amount -0: matte -0",
+         Green().Amount(-0.0f).View(VIEW_SPILL_MATTE),
+         in,
          {1, -0.0f, -0.0f, -0.0f}},
         {"weight above 1 clamps", Green().Amount(8).View(VIEW_SPILL_MATTE), in, {1, 1, 1, 1}},
         // (1 * (-0.5 - 0.75)) / -0.5 = 2.5, clamped to 1.
-        {"negative spill_size", Green().Amount(1).Size(-0.5f).View(VIEW_SPILL_MATTE), in,
+        {"negative spill_size",
+         Green().Amount(1).Size(-0.5f).View(VIEW_SPILL_MATTE),
+         in,
          {1, 1, 1, 1}},
-        {"spill_size +inf: weight NaN is 0", Green().Amount(1).Size(kInf).View(VIEW_SPILL_MATTE),
-         in, {1, 0, 0, 0}},
+        {"spill_size +inf: weight NaN is 0",
+         Green().Amount(1).Size(kInf).View(VIEW_SPILL_MATTE),
+         in,
+         {1, 0, 0, 0}},
     });
     Check(std::vector<Row16>{
-        {"16-bit spill_size 0 matte", Green().Amount(1).Size(0).View(VIEW_SPILL_MATTE),
-         {32768, 0, 32768, 0}, {32768, 0, 0, 0}},
-        {"16-bit spill_amount -0 matte", Green().Amount(-0.0f).View(VIEW_SPILL_MATTE),
-         {32768, 0, 0, 0}, {32768, 0, 0, 0}},
+        {"16-bit spill_size 0 matte",
+         Green().Amount(1).Size(0).View(VIEW_SPILL_MATTE),
+         {32768, 0, 32768, 0},
+         {32768, 0, 0, 0}},
+        {"16-bit spill_amount -0 matte",
+         Green().Amount(-0.0f).View(VIEW_SPILL_MATTE),
+         {32768, 0, 0, 0},
+         {32768, 0, 0, 0}},
     });
 }
 
@@ -296,7 +377,9 @@ TEST(KeyKernels, FloatValuesOutsideTheUnitRange) {
     Check(std::vector<RowF>{
         // Alpha 2 with choke_opaque 1: unmix by 2, then the alpha clamp.
         {"alpha 2", Green().Opaque(1), {2, 0.5f, 0.5f, 0.5f}, {1, 0.5f, 1, 0.5f}},
-        {"alpha -0.5", Green().Opaque(1).Clear(1), {-0.5f, 0.25f, 0.5f, 0.75f},
+        {"alpha -0.5",
+         Green().Opaque(1).Clear(1),
+         {-0.5f, 0.25f, 0.5f, 0.75f},
          {0, 0.25f, 3.5f, 0.75f}},
         {"red +inf", Green(), {1, kInf, 0.5f, 0.5f}, {1, kInf, 0.5f, 0.5f}},
         {"red -inf", Green(), {1, -kInf, 0.5f, 0.5f}, {1, -kInf, 0.5f, 0.5f}},
@@ -311,17 +394,23 @@ TEST(KeyKernels, FloatValuesOutsideTheUnitRange) {
 TEST(KeyKernels, SettingsOutsideTheUnitRange) {
     const PF_PixelFloat in{1, 0.25f, 0.5f, 0.75f};
     Check(std::vector<RowF>{
-        {"key green NaN: red and blue decide", Green().Key(0, kNaN, 0), in,
+        {"key green NaN: red and blue decide",
+         Green().Key(0, kNaN, 0),
+         in,
          {0.75f, 1.0f / 3.0f, kNaN, 1}},
         {"key red +inf: distance 1", Green().Key(kInf, 1, 0), in, {1, kNaN, 0.5f, 0.75f}},
         {"key above 1", Green().Key(0, 2, 0), in, {1, 0.25f, 0.5f, 0.75f}},
         // The weight is 0 but the key's grey value is infinite: 0 * inf is
         // NaN, and the spill shift turns every colour channel NaN.
-        {"infinite key with spill", Green().Key(0, kInf, 0).Amount(1).Size(0.5f), in,
+        {"infinite key with spill",
+         Green().Key(0, kInf, 0).Amount(1).Size(0.5f),
+         in,
          {1, kNaN, kNaN, kNaN}},
     });
     Check(std::vector<Row8>{
-        {"8-bit NaN key: distance 0", Green().Key(kNaN, kNaN, kNaN), {255, 0, 255, 255},
+        {"8-bit NaN key: distance 0",
+         Green().Key(kNaN, kNaN, kNaN),
+         {255, 0, 255, 255},
          {0, 0, 255, 255}},
         {"8-bit negative spill amount", Green().Amount(-1), {255, 0, 255, 0}, {0, 0, 255, 0}},
     });

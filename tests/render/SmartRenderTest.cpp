@@ -49,9 +49,12 @@ SPErr Acquire(const char* name, int32_t, const void** suite) {
         }};
     static const PF_Iterate8Suite1 iterate8 = {&Iterate8, nullptr, nullptr, nullptr, nullptr};
     ++state->acquired;
-    if (std::strcmp(name, kPFWorldSuite) == 0) *suite = &worlds;
-    else if (std::strcmp(name, kPFIterate8Suite) == 0) *suite = &iterate8;
-    else return 1;
+    if (std::strcmp(name, kPFWorldSuite) == 0)
+        *suite = &worlds;
+    else if (std::strcmp(name, kPFIterate8Suite) == 0)
+        *suite = &iterate8;
+    else
+        return 1;
     return 0;
 }
 

@@ -93,7 +93,7 @@ TEST_F(PiplResource, FileWrittenByTheBuildIsTheTable) {
 TEST_F(PiplResource, HeaderAndWalkEndExactlyAtTheEnd) {
     EXPECT_EQ(bytes_.size(), 306u);
     EXPECT_EQ(bytes_[0] | bytes_[1] << 8, 1);  // format version
-    EXPECT_EQ(le32(bytes_, 2), 0u);              // reserved
+    EXPECT_EQ(le32(bytes_, 2), 0u);            // reserved
     EXPECT_EQ(count_, 12u);
     EXPECT_EQ(end_, bytes_.size());
     for (const Property& p : props_) {
@@ -113,8 +113,12 @@ TEST_F(PiplResource, EveryPropertyAsTheHostExpectsIt) {
     };
     const Row rows[] = {
         {10, "dnik", 4, "TKFe"},
-        {30, "eman", 12, raw("\x0b" "Kestrelumen")},
-        {58, "gtac", 12, raw("\x08" "Tobrinel\0\0\0")},
+        {30, "eman", 12,
+         raw("\x0b"
+             "Kestrelumen")},
+        {58, "gtac", 12,
+         raw("\x08"
+             "Tobrinel\0\0\0")},
         {86, "4668", 16, raw("EntryPointFunc\0\0")},
         {118, "RVPe", 4, raw("\x02\0\x06\0")},
         {138, "RVSe", 4, raw("\x0d\0\0\0")},
@@ -122,7 +126,9 @@ TEST_F(PiplResource, EveryPropertyAsTheHostExpectsIt) {
         {178, "FNIe", 2, raw("\0\0\0\0")},  // length 2, two uncounted zero bytes
         {198, "OLGe", 4, raw("\0\x04\0\x02")},
         {218, "2LGe", 4, raw("\0\x14\0\0")},
-        {238, "ANMe", 32, raw("\x1e" "Kestrelumen/1/Tobrinel_9715BE2\0")},
+        {238, "ANMe", 32,
+         raw("\x1e"
+             "Kestrelumen/1/Tobrinel_9715BE2\0")},
         {286, "LFea", 4, raw("\0\0\0\0")},
     };
     ASSERT_EQ(props_.size(), std::size(rows));
@@ -190,8 +196,8 @@ TEST(Manifest, WrittenByTheBuildAsInvokerWithoutUiAccess) {
     EXPECT_EQ(xml, std::string(kestrelumen::MANIFEST_XML, kestrelumen::MANIFEST_SIZE));
     EXPECT_EQ(xml.rfind("<?xml version=\"1.0\"", 0), 0u);
     EXPECT_EQ(xml.find('\0'), std::string::npos);
-    for (const char* needle : {"manifestVersion=\"1.0\"", "level=\"asInvoker\"",
-                               "uiAccess=\"false\"", "</assembly>"})
+    for (const char* needle :
+         {"manifestVersion=\"1.0\"", "level=\"asInvoker\"", "uiAccess=\"false\"", "</assembly>"})
         EXPECT_NE(xml.find(needle), std::string::npos) << needle;
 }
 

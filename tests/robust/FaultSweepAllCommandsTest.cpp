@@ -170,7 +170,10 @@ protected:
                 case CallPoint::CheckoutParam:
                 case CallPoint::ColorFromColorDef:
                 case CallPoint::CheckoutLayer:
-                    if (error) { o.err = way.code; return o; }
+                    if (error) {
+                        o.err = way.code;
+                        return o;
+                    }
                     break;
                 default: break;
             }
@@ -185,15 +188,30 @@ protected:
                     return o;
                 case CallPoint::ReleaseSuite: o.err = PF_Err_NONE; return o;
                 case CallPoint::CheckoutLayerPixels:
-                    if (error) { o.err = way.code; return o; }
-                    if (null) { o.err = nullWorldFormatError(); return o; }
+                    if (error) {
+                        o.err = way.code;
+                        return o;
+                    }
+                    if (null) {
+                        o.err = nullWorldFormatError();
+                        return o;
+                    }
                     break;
                 case CallPoint::CheckoutOutput:
-                    if (error) { o.err = way.code; return o; }
-                    if (null) { o.err = PF_Err_NONE; return o; }  // nothing to draw into
+                    if (error) {
+                        o.err = way.code;
+                        return o;
+                    }
+                    if (null) {
+                        o.err = PF_Err_NONE;
+                        return o;
+                    }  // nothing to draw into
                     break;
                 case CallPoint::WorldGetPixelFormat:
-                    if (error) { o.err = way.code; return o; }
+                    if (error) {
+                        o.err = way.code;
+                        return o;
+                    }
                     if (way.mode == FaultMode::BadFormat) {
                         o.err = view == 1 ? PF_Err_NONE : REFUSED;
                         return o;
@@ -202,7 +220,10 @@ protected:
                 case CallPoint::Iterate:
                 case CallPoint::UtilsCopy:
                 case CallPoint::CheckinLayerPixels:
-                    if (error) { o.err = way.code; return o; }
+                    if (error) {
+                        o.err = way.code;
+                        return o;
+                    }
                     break;
                 default: break;
             }
@@ -298,8 +319,8 @@ TEST_F(FaultSweepAllCommands, EveryFailureOfEveryHostCallIsSurvivedAsDocumented)
     setUpEffect();
     for (Depth depth : DEPTHS) {
         for (int view : VIEWS) {
-            const std::string where =
-                std::string("depth ") + refhost::depthName(depth) + ", view " + std::to_string(view);
+            const std::string where = std::string("depth ") + refhost::depthName(depth) +
+                                      ", view " + std::to_string(view);
             SCOPED_TRACE(where);
             host_.setPopup(6, view);
             World in(depth, WIDTH, HEIGHT, PADDING), out(depth, WIDTH, HEIGHT, PADDING);
@@ -331,7 +352,8 @@ TEST_F(FaultSweepAllCommands, EveryFailureOfEveryHostCallIsSurvivedAsDocumented)
                                      " fails with " + refhost::toString(way.mode) + " " +
                                      std::to_string(way.code));
                         const FrameOutcome expected = frameOutcome(pass->cmd, calls[i], way, view);
-                        ASSERT_TRUE(expected.documented) << "no documented outcome for this failure";
+                        ASSERT_TRUE(expected.documented)
+                            << "no documented outcome for this failure";
 
                         host_.setFaultPlan(FaultPlan{pass->cmd, i, way.mode, way.code});
                         resetOut();

@@ -5,8 +5,8 @@
 // non-zero exit, within seconds and without huge allocations, and must
 // leave the folder exactly as it was: no partial output, no temporary, no
 // clobbered earlier output.
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -94,12 +94,13 @@ std::string tiffHeader(uint32_t width, uint32_t height) {
         uint32_t count, value;
     };
     const uint32_t stripOffset = 8 + 2 + 12 * 11 + 4;
-    const Entry entries[] = {{256, 4, 1, width}, {257, 4, 1, height},  {258, 3, 1, 8},
-                             {259, 3, 1, 1},     {262, 3, 1, 2},       {273, 4, 1, stripOffset},
-                             {277, 3, 1, 4},     {278, 4, 1, height},  {279, 4, 1, 16},
+    const Entry entries[] = {{256, 4, 1, width}, {257, 4, 1, height}, {258, 3, 1, 8},
+                             {259, 3, 1, 1},     {262, 3, 1, 2},      {273, 4, 1, stripOffset},
+                             {277, 3, 1, 4},     {278, 4, 1, height}, {279, 4, 1, 16},
                              {284, 3, 1, 1},     {338, 3, 1, 2}};
     std::string s = std::string("II*\0", 4) + le(8, 4) + le(11, 2);
-    for (const Entry& e : entries) s += le(e.tag, 2) + le(e.type, 2) + le(e.count, 4) + le(e.value, 4);
+    for (const Entry& e : entries)
+        s += le(e.tag, 2) + le(e.type, 2) + le(e.count, 4) + le(e.value, 4);
     return s + le(0, 4) + std::string(16, '\x7f');
 }
 
@@ -157,39 +158,72 @@ struct HostileRow {
 
 const HostileRow ROWS[] = {
     {"PNG declaring 100000x100000",
-     [](const TempDir& d) { spit(d / "huge.png", pngHeader(100000, 100000)); return d / "huge.png"; },
+     [](const TempDir& d) {
+         spit(d / "huge.png", pngHeader(100000, 100000));
+         return d / "huge.png";
+     },
      BAD_INPUT, "huge.png"},
     {"PNG declaring 2^31-1 x 2^31-1",
-     [](const TempDir& d) { spit(d / "max.png", pngHeader(0x7FFFFFFF, 0x7FFFFFFF)); return d / "max.png"; },
+     [](const TempDir& d) {
+         spit(d / "max.png", pngHeader(0x7FFFFFFF, 0x7FFFFFFF));
+         return d / "max.png";
+     },
      BAD_INPUT, "max.png"},
     {"PNG declaring 0 rows",
-     [](const TempDir& d) { spit(d / "flat.png", pngHeader(4, 0)); return d / "flat.png"; },
+     [](const TempDir& d) {
+         spit(d / "flat.png", pngHeader(4, 0));
+         return d / "flat.png";
+     },
      BAD_INPUT, "flat.png"},
     {"TIFF declaring 100000x100000",
-     [](const TempDir& d) { spit(d / "huge.tif", tiffHeader(100000, 100000)); return d / "huge.tif"; },
+     [](const TempDir& d) {
+         spit(d / "huge.tif", tiffHeader(100000, 100000));
+         return d / "huge.tif";
+     },
      BAD_INPUT, "huge.tif"},
     {"TIFF declaring 0x0",
-     [](const TempDir& d) { spit(d / "none.tif", tiffHeader(0, 0)); return d / "none.tif"; },
+     [](const TempDir& d) {
+         spit(d / "none.tif", tiffHeader(0, 0));
+         return d / "none.tif";
+     },
      BAD_INPUT, "none.tif"},
     {"TIFF declaring 65536x65536 in 16 bytes",
-     [](const TempDir& d) { spit(d / "big.tif", tiffHeader(65536, 65536)); return d / "big.tif"; },
+     [](const TempDir& d) {
+         spit(d / "big.tif", tiffHeader(65536, 65536));
+         return d / "big.tif";
+     },
      BAD_INPUT, "big.tif"},
     {"EXR declaring 100000x100000",
-     [](const TempDir& d) { spit(d / "huge.exr", exrHeader(100000, 100000)); return d / "huge.exr"; },
+     [](const TempDir& d) {
+         spit(d / "huge.exr", exrHeader(100000, 100000));
+         return d / "huge.exr";
+     },
      BAD_INPUT, "huge.exr"},
     {"EXR declaring an empty data window",
-     [](const TempDir& d) { spit(d / "none.exr", exrHeader(0, 0)); return d / "none.exr"; },
+     [](const TempDir& d) {
+         spit(d / "none.exr", exrHeader(0, 0));
+         return d / "none.exr";
+     },
      BAD_INPUT, "none.exr"},
     {"named pipe instead of a file",
-     [](const TempDir& d) { ::mkfifo((d / "pipe.png").c_str(), 0644); return d / "pipe.png"; },
+     [](const TempDir& d) {
+         ::mkfifo((d / "pipe.png").c_str(), 0644);
+         return d / "pipe.png";
+     },
      BAD_INPUT, "pipe.png"},
     {"endless device instead of a file", [](const TempDir&) { return std::string("/dev/zero"); },
      BAD_INPUT, "/dev/zero"},
     {"path through a file",
-     [](const TempDir& d) { spit(d / "plain.png", pngHeader(1, 1)); return d / "plain.png/in.png"; },
+     [](const TempDir& d) {
+         spit(d / "plain.png", pngHeader(1, 1));
+         return d / "plain.png/in.png";
+     },
      BAD_INPUT, "plain.png/in.png"},
     {"dangling symbolic link",
-     [](const TempDir& d) { fs::create_symlink(d / "gone.png", d / "link.png"); return d / "link.png"; },
+     [](const TempDir& d) {
+         fs::create_symlink(d / "gone.png", d / "link.png");
+         return d / "link.png";
+     },
      BAD_INPUT, "link.png"},
 };
 
@@ -201,7 +235,9 @@ TEST(ToolHostileInputTest, RefusedWithOneLineAndNothingWritten) {
         spit(dir / "out.png", "earlier output");
         const auto before = dir.snapshot();
 
-        const RunResult r = runTool({"render", input, "-o", dir / "out.png"}, dir, Limits{0, 30, false, {}, CLI_TEST_LSAN_SUPP, CLI_TEST_TSAN_SUPP});
+        const RunResult r =
+            runTool({"render", input, "-o", dir / "out.png"}, dir,
+                    Limits{0, 30, false, {}, CLI_TEST_LSAN_SUPP, CLI_TEST_TSAN_SUPP});
         EXPECT_EQ(r.exitCode, row.exitCode) << r.err;
         EXPECT_EQ(r.err.rfind("kestrelumen: error: ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(row.message), std::string::npos) << r.err;
@@ -214,9 +250,7 @@ TEST(ToolHostileInputTest, RefusedWithOneLineAndNothingWritten) {
 // limit, under which the system raises SIGXFSZ and fails the write. The tool
 // must report an I/O error, keep the earlier output and remove its temporary.
 TEST(ToolHostileInputTest, FullDiskIsAnIoErrorAndKeepsTheEarlierOutput) {
-    const struct {
-        const char* output;
-    } outputs[] = {{"out.png"}, {"out.tif"}, {"out.exr"}};
+    const struct { const char* output; } outputs[] = {{"out.png"}, {"out.tif"}, {"out.exr"}};
     for (const auto& o : outputs) {
         SCOPED_TRACE(o.output);
         TempDir dir;
@@ -224,10 +258,12 @@ TEST(ToolHostileInputTest, FullDiskIsAnIoErrorAndKeepsTheEarlierOutput) {
         spit(dir / o.output, "earlier output");
         const auto before = dir.snapshot();
 
-        const RunResult r = runTool({"render", dir / "noise.png", "-o", dir / o.output}, dir,
-                                    Limits{4096, 60, false, {}, CLI_TEST_LSAN_SUPP, CLI_TEST_TSAN_SUPP});
+        const RunResult r =
+            runTool({"render", dir / "noise.png", "-o", dir / o.output}, dir,
+                    Limits{4096, 60, false, {}, CLI_TEST_LSAN_SUPP, CLI_TEST_TSAN_SUPP});
         EXPECT_EQ(r.exitCode, IO) << r.err;
-        EXPECT_NE(r.err.find(std::string(o.output) + ": cannot be written"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(std::string(o.output) + ": cannot be written"), std::string::npos)
+            << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_EQ(dir.snapshot(), before) << "partial output, temporary or clobbered file";
     }
@@ -278,7 +314,8 @@ TEST(ToolHostileInputTest, ForbiddenFilesAreIoErrorsAndKeepTheEarlierOutput) {
         limits.executable = installed / "bin/kestrelumen";
         limits.lsanSuppressions = installed / "lsan.supp";
         limits.tsanSuppressions = installed / "tsan.supp";
-        const RunResult r = runTool({"render", dir / "in.png", "-o", dir / row.output}, dir, limits);
+        const RunResult r =
+            runTool({"render", dir / "in.png", "-o", dir / row.output}, dir, limits);
         ::chmod((dir / "ro").c_str(), 0755);
         EXPECT_EQ(r.exitCode, IO) << r.err;
         EXPECT_NE(r.err.find(row.message), std::string::npos) << r.err;
@@ -297,8 +334,8 @@ TEST(ToolHostileInputTest, HostileFrameInASequenceStopsCleanly) {
     writeNoise(dir / "shot.0001.png", 8);
     writeNoise(dir / "shot.0002.png", 8);
     spit(dir / "shot.0003.png", pngHeader(100000, 100000));
-    const RunResult r =
-        runTool({"render", dir / "shot.####.png", "-o", dir / "key.####.png"}, dir, Limits{0, 60, false, {}, CLI_TEST_LSAN_SUPP, CLI_TEST_TSAN_SUPP});
+    const RunResult r = runTool({"render", dir / "shot.####.png", "-o", dir / "key.####.png"}, dir,
+                                Limits{0, 60, false, {}, CLI_TEST_LSAN_SUPP, CLI_TEST_TSAN_SUPP});
     EXPECT_EQ(r.exitCode, BAD_INPUT) << r.err;
     EXPECT_NE(r.err.find("shot.0003.png"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(dir / "key.0003.png"));

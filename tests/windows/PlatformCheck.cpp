@@ -16,15 +16,15 @@
 #include <exception>
 #include <fstream>
 #include <iterator>
-#include <optional>
 #include <limits>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "entry/ParamTable.h"
-#include "render/KeySettings.h"
 #include "refhost/RefHost.h"
+#include "render/KeySettings.h"
 #include "resources/Manifest.h"
 #include "resources/PiplResource.h"
 
@@ -47,7 +47,8 @@ void check(bool ok, const std::string& what) {
     if (!ok) fail(what);
 }
 
-std::uint64_t fnv1a(const std::uint8_t* p, std::size_t n, std::uint64_t h = 1469598103934665603ull) {
+std::uint64_t fnv1a(const std::uint8_t* p, std::size_t n,
+                    std::uint64_t h = 1469598103934665603ull) {
     for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
     return h;
 }
@@ -85,9 +86,9 @@ void checkWindowsResources(const std::string& path, const Bytes& viaHost) {
     const Bytes pipl = resourceBytes(module, L"PIPL", kestrelumen::PIPL_RESOURCE_ID,
                                      kestrelumen::PIPL_RESOURCE_LANGUAGE);
     check(pipl == viaHost, "PIPL 16000 in language 4 differs from what the reference host read");
-    const Bytes manifest = resourceBytes(module, MAKEINTRESOURCEW(kestrelumen::MANIFEST_RESOURCE_TYPE),
-                                         kestrelumen::MANIFEST_RESOURCE_ID,
-                                         kestrelumen::MANIFEST_RESOURCE_LANGUAGE);
+    const Bytes manifest =
+        resourceBytes(module, MAKEINTRESOURCEW(kestrelumen::MANIFEST_RESOURCE_TYPE),
+                      kestrelumen::MANIFEST_RESOURCE_ID, kestrelumen::MANIFEST_RESOURCE_LANGUAGE);
     check(manifest.size() == kestrelumen::MANIFEST_SIZE &&
               std::memcmp(manifest.data(), kestrelumen::MANIFEST_XML, manifest.size()) == 0,
           "manifest 2 in language 4 is missing or differs (" + std::to_string(manifest.size()) +
@@ -123,12 +124,14 @@ void checkRegistration(const refhost::PluginLibrary& lib, refhost::Host& host) {
     }
     check(info.consumed == pipl->size(), "walking the properties does not end at the end");
     check(info.properties.size() == 12, "property count " + std::to_string(info.properties.size()));
-    check(info.entryPoint == std::string(kestrelumen::ENTRY_POINT_NAME), "8664 names another export");
+    check(info.entryPoint == std::string(kestrelumen::ENTRY_POINT_NAME),
+          "8664 names another export");
 
     refhost::CommandResult setup = host.globalSetup();
     check(setup.err == PF_Err_NONE, "global setup returned " + std::to_string(setup.err));
     check(info.version == setup.out.my_version, "eVER differs from my_version");
-    check(info.outFlags == static_cast<std::uint32_t>(setup.out.out_flags), "eGLO differs from out_flags");
+    check(info.outFlags == static_cast<std::uint32_t>(setup.out.out_flags),
+          "eGLO differs from out_flags");
     check(info.outFlags2 == static_cast<std::uint32_t>(setup.out.out_flags2),
           "eGL2 differs from out_flags2");
     for (const std::string& w : host.warnings()) fail("host warning: " + w);
@@ -153,7 +156,8 @@ std::uint32_t mix(std::uint32_t x) {
 }
 
 std::uint32_t noise(int x, int y, int channel) {
-    return mix(static_cast<std::uint32_t>(x) * 73856093u ^ static_cast<std::uint32_t>(y) * 19349663u ^
+    return mix(static_cast<std::uint32_t>(x) * 73856093u ^
+               static_cast<std::uint32_t>(y) * 19349663u ^
                static_cast<std::uint32_t>(channel) * 83492791u);
 }
 
@@ -165,7 +169,8 @@ void fill8(refhost::World& w) {
         for (int x = 0; x < W; ++x) {
             PF_Pixel& p = w.at<PF_Pixel>(x, y);
             const std::uint32_t n = noise(x, y, 0);
-            p.alpha = static_cast<A_u_char>(y % 5 == 0 ? (x * 255) / (W > 1 ? W - 1 : 1) : (n & 0xFF));
+            p.alpha =
+                static_cast<A_u_char>(y % 5 == 0 ? (x * 255) / (W > 1 ? W - 1 : 1) : (n & 0xFF));
             p.red = static_cast<A_u_char>(noise(x, y, 1));
             p.green = static_cast<A_u_char>(noise(x, y, 2));
             p.blue = static_cast<A_u_char>(noise(x, y, 3));
@@ -187,7 +192,8 @@ void fill16(refhost::World& w) {
         for (int x = 0; x < W; ++x) {
             PF_Pixel16& p = w.at<PF_Pixel16>(x, y);
             A_u_short* c[4] = {&p.alpha, &p.red, &p.green, &p.blue};
-            for (int ch = 0; ch < 4; ++ch) *c[ch] = static_cast<A_u_short>(noise(x, y, ch) % 32769u);
+            for (int ch = 0; ch < 4; ++ch)
+                *c[ch] = static_cast<A_u_short>(noise(x, y, ch) % 32769u);
             if (y < 2) {
                 p.red = static_cast<A_u_short>(noise(x, y, 9) % 6000);
                 p.green = static_cast<A_u_short>(26000 + noise(x, y, 10) % 6769);
@@ -200,8 +206,15 @@ void fill16(refhost::World& w) {
 
 void fillFloat(refhost::World& w) {
     // Values outside 0..1 and the special values that float footage carries.
-    const float specials[] = {0.0f,  -0.0f, 1.0f,   -0.25f, 1.5f,
-                              8.0f,  1e-39f, 0.5f, std::numeric_limits<float>::infinity(),
+    const float specials[] = {0.0f,
+                              -0.0f,
+                              1.0f,
+                              -0.25f,
+                              1.5f,
+                              8.0f,
+                              1e-39f,
+                              0.5f,
+                              std::numeric_limits<float>::infinity(),
                               std::numeric_limits<float>::quiet_NaN()};
     constexpr int NS = static_cast<int>(sizeof specials / sizeof specials[0]);
     const int W = w.width(), H = w.height();
@@ -252,15 +265,15 @@ void writeSection(std::ofstream& out, const std::string& label, const refhost::W
     out << label << ' ' << w.width() << ' ' << w.height() << ' ' << rowLen * w.height() << '\n';
     std::uint64_t h = 1469598103934665603ull;
     for (int y = 0; y < w.height(); ++y) {
-        out.write(reinterpret_cast<const char*>(w.rowBytes(y)), static_cast<std::streamsize>(rowLen));
+        out.write(reinterpret_cast<const char*>(w.rowBytes(y)),
+                  static_cast<std::streamsize>(rowLen));
         h = fnv1a(w.rowBytes(y), rowLen, h);
     }
     std::printf("  %-28s %016llx\n", label.c_str(), static_cast<unsigned long long>(h));
 }
 
 void renderAll(refhost::Host& host, std::ofstream& out) {
-    const refhost::Depth depths[] = {refhost::Depth::U8, refhost::Depth::U16,
-                                     refhost::Depth::F32};
+    const refhost::Depth depths[] = {refhost::Depth::U8, refhost::Depth::U16, refhost::Depth::F32};
     for (const Settings& s : SETTINGS) {
         if (!s.useDefaults) {
             host.setColor(kestrelumen::PARAM_KEY_COLOR, s.key);
@@ -281,7 +294,8 @@ void renderAll(refhost::Host& host, std::ofstream& out) {
                 const std::string label =
                     std::string(s.name) + "/" + depth_word + "/view" + std::to_string(view);
                 refhost::FrameResult r = host.renderFrame(in, result);
-                check(r.err() == PF_Err_NONE, label + ": render returned " + std::to_string(r.err()));
+                check(r.err() == PF_Err_NONE,
+                      label + ": render returned " + std::to_string(r.err()));
                 check(!r.exceptionEscaped(), label + ": an exception left EntryPointFunc");
                 for (const std::string& i : r.imbalances()) fail(label + ": " + i);
                 check(result.paddingIntact(), label + ": row padding written");
@@ -303,8 +317,7 @@ void writeText(std::ofstream& out, const std::string& label, const std::string& 
 // Linux one; the outcomes go into the output file to be compared too.
 void faultSweep(refhost::Host& host, std::ofstream& out) {
     host.setPopup(kestrelumen::PARAM_VIEW, kestrelumen::VIEW_FINAL);
-    const refhost::Depth depths[] = {refhost::Depth::U8, refhost::Depth::U16,
-                                     refhost::Depth::F32};
+    const refhost::Depth depths[] = {refhost::Depth::U8, refhost::Depth::U16, refhost::Depth::F32};
     std::ostringstream log;
     std::size_t runs = 0;
     for (refhost::Depth depth : depths) {
@@ -322,14 +335,15 @@ void faultSweep(refhost::Host& host, std::ofstream& out) {
                     refhost::World result(depth, 5, 3);
                     const refhost::FrameResult r = host.renderFrame(in, result);
                     host.setFaultPlan(std::nullopt);
-                    const std::string what = std::string(refhost::depthName(depth)) + " cmd " +
-                                             std::to_string(cmd->cmd) + " call " + std::to_string(i) +
-                                             " " + refhost::describe(cmd->calls[i]) + " " +
-                                             refhost::toString(mode);
+                    const std::string what =
+                        std::string(refhost::depthName(depth)) + " cmd " +
+                        std::to_string(cmd->cmd) + " call " + std::to_string(i) + " " +
+                        refhost::describe(cmd->calls[i]) + " " + refhost::toString(mode);
                     log << what << " -> " << r.err() << (r.exceptionEscaped() ? " escaped" : "")
                         << '\n';
                     check(!r.exceptionEscaped(), what + ": an exception left EntryPointFunc");
-                    for (const std::string& imbalance : r.imbalances()) fail(what + ": " + imbalance);
+                    for (const std::string& imbalance : r.imbalances())
+                        fail(what + ": " + imbalance);
                     ++runs;
                 }
     }
@@ -342,8 +356,8 @@ void faultSweep(refhost::Host& host, std::ofstream& out) {
           "without the basic suite the frame returned " + std::to_string(r.err()) +
               (r.exceptionEscaped() ? " by an escaping exception" : ""));
     writeText(out, "faults", log.str());
-    std::printf("fault sweep: %zu failing host calls, each answered without an escaping exception\n",
-                runs);
+    std::printf(
+        "fault sweep: %zu failing host calls, each answered without an escaping exception\n", runs);
 }
 
 int runCheck(const std::string& libraryPath, const std::string& outputPath) {
@@ -359,7 +373,8 @@ int runCheck(const std::string& libraryPath, const std::string& outputPath) {
         refhost::CommandResult params = host.paramsSetup();
         check(params.err == PF_Err_NONE, "params setup returned " + std::to_string(params.err));
         check(host.params().size() == kestrelumen::PARAM_COUNT,
-              "the host holds " + std::to_string(host.params().size()) + " parameters after params setup");
+              "the host holds " + std::to_string(host.params().size()) +
+                  " parameters after params setup");
         std::printf("renders (%dx%d, FNV-1a of the output pixels):\n", WIDTH, HEIGHT);
         renderAll(host, out);
         faultSweep(host, out);
@@ -418,8 +433,8 @@ int compareFiles(const std::string& a, const std::string& b) {
         const Section& y = sb[i];
         if (x.label != y.label || x.width != y.width || x.height != y.height ||
             x.pixels.size() != y.pixels.size()) {
-            std::printf("section %zu: %s %dx%d vs %s %dx%d\n", i, x.label.c_str(), x.width, x.height,
-                        y.label.c_str(), y.width, y.height);
+            std::printf("section %zu: %s %dx%d vs %s %dx%d\n", i, x.label.c_str(), x.width,
+                        x.height, y.label.c_str(), y.width, y.height);
             ++differing;
             continue;
         }
@@ -427,13 +442,15 @@ int compareFiles(const std::string& a, const std::string& b) {
         for (std::size_t k = 0; k < x.pixels.size(); ++k)
             if (x.pixels[k] != y.pixels[k] && diffs++ == 0) first = k;
         if (diffs && x.width * x.height == 0) {
-            std::printf("%s: %zu bytes differ, the first at byte %zu\n", x.label.c_str(), diffs, first);
+            std::printf("%s: %zu bytes differ, the first at byte %zu\n", x.label.c_str(), diffs,
+                        first);
             ++differing;
         } else if (diffs) {
             const std::size_t pixelSize = x.pixels.size() / (std::size_t(x.width) * x.height);
             const std::size_t pixel = first / pixelSize;
             std::printf("%s: %zu bytes differ, first in pixel (%zu, %zu), byte %zu of the pixel\n",
-                        x.label.c_str(), diffs, pixel % x.width, pixel / x.width, first % pixelSize);
+                        x.label.c_str(), diffs, pixel % x.width, pixel / x.width,
+                        first % pixelSize);
             ++differing;
         }
     }

@@ -61,14 +61,15 @@ uint32_t fileValue(const HostImage& img, std::size_t i) {
     }
     float f;
     std::memcpy(&f, &img.pixels[4 * i], 4);
-    return static_cast<uint32_t>(std::lround((std::isnan(f) ? 0.0f : std::clamp(f, 0.0f, 1.0f)) * 65535.0f));
+    return static_cast<uint32_t>(
+        std::lround((std::isnan(f) ? 0.0f : std::clamp(f, 0.0f, 1.0f)) * 65535.0f));
 }
 
 std::vector<std::string> chunkTypes(const std::vector<unsigned char>& png) {
     std::vector<std::string> types;
     for (std::size_t at = 8; at + 12 <= png.size();) {
-        const std::size_t len = (std::size_t{png[at]} << 24) | (png[at + 1] << 16) |
-                                (png[at + 2] << 8) | png[at + 3];
+        const std::size_t len =
+            (std::size_t{png[at]} << 24) | (png[at + 1] << 16) | (png[at + 2] << 8) | png[at + 3];
         types.emplace_back(reinterpret_cast<const char*>(&png[at + 4]), 4);
         at += len + 12;
     }
@@ -87,7 +88,8 @@ TEST(PngEncoder, WhatTheReaderSeesIsTheFrame) {
         {"8-bit noise, several chunks, metadata", Depth::U8, 1100, 400, 1, Content::Noise, 2, true},
         {"8-bit gradient, predicted", Depth::U8, 300, 200, 6, Content::Gradient, 1, false},
         {"8-bit stored", Depth::U8, 700, 500, 0, Content::Noise, 2, false},
-        {"16-bit noise, several chunks, metadata", Depth::U16, 700, 300, 1, Content::Noise, 2, true},
+        {"16-bit noise, several chunks, metadata", Depth::U16, 700, 300, 1, Content::Noise, 2,
+         true},
         {"16-bit gradient, level 9", Depth::U16, 64, 33, 9, Content::Gradient, 1, false},
         {"float gradient", Depth::F32, 257, 3, 1, Content::Gradient, 1, false},
         {"one pixel, metadata", Depth::U8, 1, 1, 1, Content::Noise, 1, true},
@@ -108,16 +110,20 @@ TEST(PngEncoder, WhatTheReaderSeesIsTheFrame) {
         expected.insert(expected.end(), given.text.size(), "tEXt");
         const std::vector<std::string> types = chunkTypes(png);
         ASSERT_GE(types.size(), expected.size() + 2);
-        EXPECT_EQ(std::vector<std::string>(types.begin(), types.begin() + expected.size()), expected);
-        for (std::size_t i = expected.size(); i + 1 < types.size(); ++i) EXPECT_EQ(types[i], "IDAT");
+        EXPECT_EQ(std::vector<std::string>(types.begin(), types.begin() + expected.size()),
+                  expected);
+        for (std::size_t i = expected.size(); i + 1 < types.size(); ++i)
+            EXPECT_EQ(types[i], "IDAT");
         EXPECT_EQ(types.back(), "IEND");
         EXPECT_GE(static_cast<int>(types.size() - 1 - expected.size()), r.minIdat);
 
         const std::string path = dir / "frame.png";
         std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+            .write(reinterpret_cast<const char*>(png.data()),
+                   static_cast<std::streamsize>(png.size()));
         const OIIO::ImageSpec read = OIIO::ImageInput::open(path)->spec();
-        for (const kcli::PngText& t : given.text) EXPECT_EQ(read.get_string_attribute(t.first), t.second);
+        for (const kcli::PngText& t : given.text)
+            EXPECT_EQ(read.get_string_attribute(t.first), t.second);
         if (given.density) {
             EXPECT_EQ(read.get_string_attribute("ResolutionUnit"), "inch");
             EXPECT_FLOAT_EQ(read.get_float_attribute("XResolution"), 2835 * 0.0254f);

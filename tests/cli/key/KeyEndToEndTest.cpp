@@ -57,7 +57,8 @@ TEST(KeyEndToEnd, AutoKeysWithTheColourItPrints) {
     TempDir dir;
     const platetest::Plate p = plate(false);
     writePlate(dir / "plate.png", p);
-    const auto r = runTool({"render", dir / "plate.png", "-o", dir / "auto.png", "--key", "auto"}, dir.path());
+    const auto r =
+        runTool({"render", dir / "plate.png", "-o", dir / "auto.png", "--key", "auto"}, dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string hex = printedKey(r.out);
     ASSERT_FALSE(hex.empty()) << r.out;
@@ -68,7 +69,8 @@ TEST(KeyEndToEnd, AutoKeysWithTheColourItPrints) {
     EXPECT_LE(std::abs(k.green - truth[1]), 3);
     EXPECT_LE(std::abs(k.blue - truth[2]), 3);
     // Pinning the printed colour gives the very same file.
-    const auto pinned = runTool({"render", dir / "plate.png", "-o", dir / "pinned.png", "--key", hex}, dir.path());
+    const auto pinned =
+        runTool({"render", dir / "plate.png", "-o", dir / "pinned.png", "--key", hex}, dir.path());
     ASSERT_EQ(pinned.exitCode, 0) << pinned.err;
     EXPECT_EQ(readFile(dir / "auto.png").u, readFile(dir / "pinned.png").u);
 }
@@ -119,7 +121,8 @@ TEST(KeyEndToEnd, WrongKeyWarningOnlyWhenTheDefaultMeetsAScreen) {
         const bool warned = r.err.find("warning: no --key given") != std::string::npos;
         EXPECT_EQ(warned, c.warns) << r.err;
         if (warned) {
-            EXPECT_NE(r.err.find(c.blue ? "blue screen" : "green screen"), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find(c.blue ? "blue screen" : "green screen"), std::string::npos)
+                << r.err;
             EXPECT_NE(r.err.find("--key auto"), std::string::npos) << r.err;
             EXPECT_NE(r.err.find("kestrelumen pick"), std::string::npos) << r.err;
         }
@@ -130,11 +133,13 @@ TEST(KeyEndToEnd, NoScreenIsAClearError) {
     TempDir dir;
     writePlate(dir / "room.png", plate(false, true));
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"render", dir / "room.png", "-o", dir / "out.png", "--key", "auto"},
+         {std::vector<std::string>{"render", dir / "room.png", "-o", dir / "out.png", "--key",
+                                   "auto"},
           std::vector<std::string>{"pick", dir / "room.png"}}) {
         const auto r = runTool(args, dir.path());
         EXPECT_EQ(r.exitCode, 2) << args[0];
-        EXPECT_NE(r.err.find("room.png: no green or blue screen found"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("room.png: no green or blue screen found"), std::string::npos)
+            << r.err;
         EXPECT_FALSE(clitest::fs::exists(dir / "out.png"));
     }
 }
@@ -158,9 +163,9 @@ TEST(KeyEndToEnd, PickAndEyedropperAgreeWithTheMedians) {
     };
     for (const PickCase& c : cases) {
         SCOPED_TRACE(c.method + (c.args.empty() ? "" : " " + c.args[1]));
-        const kcli::ColorSample truth =
-            c.w ? kcli::medianRect(image, c.x, c.y, c.w, c.h)
-            : std::string(c.method) == "at" ? kcli::medianAround(image, c.x, c.y, c.r)
+        const kcli::ColorSample truth = c.w ? kcli::medianRect(image, c.x, c.y, c.w, c.h)
+                                        : std::string(c.method) == "at"
+                                            ? kcli::medianAround(image, c.x, c.y, c.r)
                                             : *kcli::estimateKey(image);
         std::vector<std::string> args = {"pick", dir / "plate.png", "--json"};
         args.insert(args.end(), c.args.begin(), c.args.end());
@@ -169,15 +174,17 @@ TEST(KeyEndToEnd, PickAndEyedropperAgreeWithTheMedians) {
         const nlohmann::json j = nlohmann::json::parse(r.out);
         EXPECT_EQ(j["method"], c.method);
         EXPECT_EQ(j["hex"], kcli::hexText(truth.color));
-        EXPECT_EQ(j["codes"], nlohmann::json({truth.color.red, truth.color.green, truth.color.blue}));
+        EXPECT_EQ(j["codes"],
+                  nlohmann::json({truth.color.red, truth.color.green, truth.color.blue}));
         EXPECT_EQ(kcli::parseKeyColor(j["unit"].get<std::string>()), truth.color);
         EXPECT_EQ(j["count"], truth.count);
         EXPECT_DOUBLE_EQ(j["spread"].get<double>(), truth.spread);
 
         // The same region as render's eyedropper keys with the same colour.
         if (std::string(c.method) == "auto") continue;
-        std::vector<std::string> render = {"render", dir / "plate.png", "-o", dir / "o.png",
-                                           c.w ? "--key-rect" : "--key-at", c.args[1]};
+        std::vector<std::string> render = {
+            "render", dir / "plate.png", "-o", dir / "o.png", c.w ? "--key-rect" : "--key-at",
+            c.args[1]};
         const auto k = runTool(render, dir.path());
         ASSERT_EQ(k.exitCode, 0) << k.err;
         EXPECT_EQ(printedKey(k.out), kcli::hexText(truth.color)) << k.out;
@@ -185,7 +192,8 @@ TEST(KeyEndToEnd, PickAndEyedropperAgreeWithTheMedians) {
     const auto text = runTool({"pick", dir / "plate.png", "--at", "30,20"}, dir.path());
     const std::string hex = kcli::hexText(kcli::medianAround(image, 30, 20, 2).color);
     EXPECT_NE(text.out.find("--key '" + hex + "'"), std::string::npos) << text.out;
-    const auto outside = runTool({"render", dir / "plate.png", "-o", dir / "x.png", "--key-at", "999,5"}, dir.path());
+    const auto outside = runTool(
+        {"render", dir / "plate.png", "-o", dir / "x.png", "--key-at", "999,5"}, dir.path());
     EXPECT_EQ(outside.exitCode, 2);
     EXPECT_NE(outside.err.find("plate.png: the point 999,5"), std::string::npos) << outside.err;
 }
@@ -213,27 +221,35 @@ TEST(KeyEndToEnd, OverComposesTheKeyedFileOpaque) {
         std::function<std::array<int, 3>(int, int)> at;
     };
     const Bg bgs[] = {
-        {"#336699", [](int, int) { return std::array<int, 3>{0x33, 0x66, 0x99}; }},
-        {"checker", [](int x, int y) {
+        {"#336699",
+         [](int, int) {
+             return std::array<int, 3>{0x33, 0x66, 0x99};
+         }},
+        {"checker",
+         [](int x, int y) {
              const kcli::KeyColor c = kcli::checkerAt(x, y, kcli::checkerSquare(320, 180));
              return std::array<int, 3>{c.red, c.green, c.blue};
          }},
-        {"bg.png", [](int x, int y) { return std::array<int, 3>{x / 2, y, 200}; }},
+        {"bg.png",
+         [](int x, int y) {
+             return std::array<int, 3>{x / 2, y, 200};
+         }},
     };
     // The screen, the subject, its hair and the prop.
     const int points[][2] = {{10, 10}, {144, 120}, {150, 30}, {140, 36}, {290, 150}};
     for (const Bg& b : bgs) {
         SCOPED_TRACE(b.arg);
         const std::string arg = std::string(b.arg) == "bg.png" ? dir / "bg.png" : b.arg;
-        const clitest::FileImage over = render(std::string("over-") + (b.arg[0] == '#' ? "c" : b.arg) + ".png",
-                                               {"--over", arg});
+        const clitest::FileImage over = render(
+            std::string("over-") + (b.arg[0] == '#' ? "c" : b.arg) + ".png", {"--over", arg});
         for (const auto& pt : points) {
             const std::size_t i = (static_cast<std::size_t>(pt[1]) * 320 + pt[0]);
             const uint32_t a = keyed.u[4 * i + 3];
             const std::array<int, 3> c = b.at(pt[0], pt[1]);
             for (int ch = 0; ch < 3; ++ch) {
                 const uint32_t want = (keyed.u[4 * i + ch] * a + c[ch] * (255 - a) + 127) / 255;
-                EXPECT_EQ(over.u[over.nchannels * i + ch], want) << pt[0] << "," << pt[1] << " channel " << ch;
+                EXPECT_EQ(over.u[over.nchannels * i + ch], want)
+                    << pt[0] << "," << pt[1] << " channel " << ch;
             }
             if (over.nchannels == 4) {
                 EXPECT_EQ(over.u[4 * i + 3], 255u);
@@ -255,13 +271,15 @@ TEST(KeyEndToEnd, PreviewSheet) {
     // Four panels of (640 - 5 * 2) / 4 = 157 pixels, 16:9, under a label strip.
     EXPECT_EQ(s.height, 2 + (7 + 4) + 88 + 2);
     // The second panel's top-left corner is the checker seen through the screen.
-    const std::size_t corner = (static_cast<std::size_t>(2 + 11 + 1) * 640 + 2 + 157 + 2 + 1) * s.nchannels;
+    const std::size_t corner =
+        (static_cast<std::size_t>(2 + 11 + 1) * 640 + 2 + 157 + 2 + 1) * s.nchannels;
     EXPECT_GT(s.u[corner], 150u);
     EXPECT_NEAR(double(s.u[corner]), double(s.u[corner + 1]), 8);
     // A label is drawn: light pixels in the strip above the first panel.
     int light = 0;
     for (int y = 2; y < 2 + 7; ++y)
-        for (int x = 2; x < 2 + 157; ++x) light += s.u[(static_cast<std::size_t>(y) * 640 + x) * s.nchannels] > 200;
+        for (int x = 2; x < 2 + 157; ++x)
+            light += s.u[(static_cast<std::size_t>(y) * 640 + x) * s.nchannels] > 200;
     EXPECT_GT(light, 20);
 }
 

@@ -62,8 +62,8 @@ TEST(KeyPick, MediansAtEveryDepth) {
         const HostImage im = ramp(d);
         for (const PickCase& c : PICKS) {
             SCOPED_TRACE(std::string(c.name) + " at " + kcli::depthName(d));
-            const ColorSample s =
-                c.rect ? kcli::medianRect(im, c.x, c.y, c.w, c.h) : kcli::medianAround(im, c.x, c.y, c.r);
+            const ColorSample s = c.rect ? kcli::medianRect(im, c.x, c.y, c.w, c.h)
+                                         : kcli::medianAround(im, c.x, c.y, c.r);
             EXPECT_EQ(s.color.red, c.red);
             EXPECT_EQ(s.color.green, c.green);
             EXPECT_EQ(s.color.blue, c.blue);
@@ -85,8 +85,10 @@ TEST(KeyPick, NothingInsideNamesThePlace) {
         return std::string("no failure");
     };
     EXPECT_NE(message([&] { kcli::medianAround(im, 9, 2, 2); }).find("9,2"), std::string::npos);
-    EXPECT_NE(message([&] { kcli::medianRect(im, 5, 0, 3, 3); }).find("5,0,3,3"), std::string::npos);
-    EXPECT_NE(message([&] { kcli::medianRect(im, 0, 0, 0, 3); }).find("0,0,0,3"), std::string::npos);
+    EXPECT_NE(message([&] { kcli::medianRect(im, 5, 0, 3, 3); }).find("5,0,3,3"),
+              std::string::npos);
+    EXPECT_NE(message([&] { kcli::medianRect(im, 0, 0, 0, 3); }).find("0,0,0,3"),
+              std::string::npos);
 }
 
 struct PlateCase {
@@ -109,7 +111,8 @@ const PlateCase PLATES[] = {
     {"green, even, 20%", plateSpec(Depth::U8, false, false, 0.2f, false, 1 / 255.0f)},
     {"green, uneven, 40%, prop", plateSpec(Depth::U8, false, true, 0.4f, true, 1 / 255.0f)},
     {"green, uneven, 60%, grain", plateSpec(Depth::U16, false, true, 0.6f, false, 12 / 255.0f)},
-    {"green, even, 60%, prop, grain, float", plateSpec(Depth::F32, false, false, 0.6f, true, 12 / 255.0f)},
+    {"green, even, 60%, prop, grain, float",
+     plateSpec(Depth::F32, false, false, 0.6f, true, 12 / 255.0f)},
     {"blue, even, 30%", plateSpec(Depth::U8, true, false, 0.3f, false, 1 / 255.0f)},
     {"blue, uneven, 55%, grain", plateSpec(Depth::U16, true, true, 0.55f, true, 10 / 255.0f)},
 };

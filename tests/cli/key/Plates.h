@@ -20,11 +20,11 @@ struct PlateSpec {
     int width = 320, height = 180;
     Depth depth = Depth::U8;
     std::array<float, 3> screen{0x17 / 255.0f, 0x8e / 255.0f, 0x2f / 255.0f};
-    bool uneven = false;        // lighting from 0.75 to 1.25 of the screen's colour across the frame
-    float foreground = 0.4f;    // rough share of the frame the subject covers
-    bool greenObject = false;   // a green-tinted prop beside the subject
-    float grain = 1.0f / 255;   // amplitude of the sensor noise
-    bool noScreen = false;      // an interior: no backing at all
+    bool uneven = false;       // lighting from 0.75 to 1.25 of the screen's colour across the frame
+    float foreground = 0.4f;   // rough share of the frame the subject covers
+    bool greenObject = false;  // a green-tinted prop beside the subject
+    float grain = 1.0f / 255;  // amplitude of the sensor noise
+    bool noScreen = false;     // an interior: no backing at all
 };
 
 struct Plate {
@@ -64,8 +64,9 @@ inline Plate makePlate(const PlateSpec& s) {
             if (s.noScreen) {
                 // Walls, a floor and skin-like tones: nothing strongly coloured.
                 const float t = fx / W;
-                bg = fy < 0.6f * H ? std::array<float, 3>{0.62f - 0.2f * t, 0.55f - 0.15f * t, 0.47f}
-                                   : std::array<float, 3>{0.35f, 0.27f, 0.2f + 0.1f * t};
+                bg = fy < 0.6f * H
+                         ? std::array<float, 3>{0.62f - 0.2f * t, 0.55f - 0.15f * t, 0.47f}
+                         : std::array<float, 3>{0.35f, 0.27f, 0.2f + 0.1f * t};
             } else {
                 const float light = s.uneven ? 0.75f + 0.3f * fx / W + 0.2f * (1 - fy / H) : 1.0f;
                 bg = {s.screen[0] * light, s.screen[1] * light, s.screen[2] * light};
@@ -93,8 +94,8 @@ inline Plate makePlate(const PlateSpec& s) {
             p.screen[static_cast<std::size_t>(y) * s.width + x] = screenOnly;
             if (cover > 0) ++fg;
             kcli::setPixel(p.image, x, y,
-                           {1.0f, c[0] + grainAt(x, y, 0, s.grain), c[1] + grainAt(x, y, 1, s.grain),
-                            c[2] + grainAt(x, y, 2, s.grain)});
+                           {1.0f, c[0] + grainAt(x, y, 0, s.grain),
+                            c[1] + grainAt(x, y, 1, s.grain), c[2] + grainAt(x, y, 2, s.grain)});
         }
     p.foregroundShare = static_cast<double>(fg) / (static_cast<double>(s.width) * s.height);
     return p;
