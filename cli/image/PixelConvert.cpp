@@ -1,7 +1,6 @@
 #include "cli/image/PixelConvert.h"
 
 #include <cstdint>
-#include <cstring>
 
 #include "cli/Depth16.h"
 #include "cli/image/PixelTypes.h"
@@ -23,15 +22,17 @@ std::vector<std::size_t> channelOffsets(const ImageSpec& imageSpec) {
     return off;
 }
 
-// One channel of every pixel, converted to `type` into a packed array.
+// One channel of every pixel, converted to `type`, into `dst` at the given
+// strides: a packed plane, or one channel of the host's interleaved pixels.
 void gather(const ImageSpec& imageSpec, const unsigned char* pixels, int channel, TypeDesc type,
-            void* dst) {
+            void* dst, OIIO::stride_t dstX = OIIO::AutoStride,
+            OIIO::stride_t dstY = OIIO::AutoStride) {
     const std::size_t stride = imageSpec.pixel_bytes(true);
     const std::size_t offset = channelOffsets(imageSpec)[channel];
     OIIO::convert_image(1, imageSpec.width, imageSpec.height, 1, pixels + offset,
                         imageSpec.channelformat(channel), static_cast<OIIO::stride_t>(stride),
                         static_cast<OIIO::stride_t>(stride * imageSpec.width), OIIO::AutoStride,
-                        dst, type, OIIO::AutoStride, OIIO::AutoStride, OIIO::AutoStride);
+                        dst, type, dstX, dstY, OIIO::AutoStride);
 }
 
 void scatter(const void* src, TypeDesc type, const ImageSpec& imageSpec, int channel,
@@ -42,14 +43,6 @@ void scatter(const void* src, TypeDesc type, const ImageSpec& imageSpec, int cha
                         OIIO::AutoStride, OIIO::AutoStride, pixels + offset,
                         imageSpec.channelformat(channel), static_cast<OIIO::stride_t>(stride),
                         static_cast<OIIO::stride_t>(stride * imageSpec.width), OIIO::AutoStride);
-}
-
-template <typename T>
-void interleave(const std::vector<T> (&planes)[4], HostImage& out) {
-    T* dst = reinterpret_cast<T*>(out.pixels.data());
-    const std::size_t n = planes[0].size();
-    for (std::size_t i = 0; i < n; ++i)
-        for (int c = 0; c < 4; ++c) dst[4 * i + c] = planes[c][i];
 }
 
 }  // namespace
@@ -64,65 +57,68 @@ void keyedToHost(const ImageSpec& imageSpec, const unsigned char* pixels, const 
     bool direct = !(associated && m.alpha >= 0);
     for (int c = 1; c < 4; ++c) direct = direct && imageSpec.channelformat(from[c]) == host;
     if (m.alpha >= 0) direct = direct && imageSpec.channelformat(m.alpha) == host;
-    if (direct) {
-        switch (out.depth) {
-            case Depth::U8: {
-                std::vector<uint8_t> planes[4];
-                for (int c = 0; c < 4; ++c) {
-                    planes[c].assign(n, 255);
-                    if (from[c] >= 0) gather(imageSpec, pixels, from[c], host, planes[c].data());
-                }
-                interleave(planes, out);
-                return;
-            }
-            case Depth::U16: {
-                std::vector<uint16_t> planes[4];
-                for (int c = 0; c < 4; ++c) {
-                    planes[c].assign(n, 65535);
-                    if (from[c] >= 0) gather(imageSpec, pixels, from[c], host, planes[c].data());
-                    for (uint16_t& v : planes[c]) v = fileToHost16(v);
-                }
-                interleave(planes, out);
-                return;
-            }
-            case Depth::F32: break;
+
+    // Channels land in their place in the frame, which is all the memory
+    // this needs: planes of their own would hold a second frame while the
+    // file's pixels and the frame are both alive.
+    auto fill = [&](auto tag, auto fileType, auto missing) {
+        using T = decltype(tag);
+        T* dst = reinterpret_cast<T*>(out.pixels.data());
+        const auto xs = static_cast<OIIO::stride_t>(4 * sizeof(T));
+        const auto ys = static_cast<OIIO::stride_t>(out.rowBytes());
+        for (int c = 0; c < 4; ++c) {
+            if (from[c] >= 0)
+                gather(imageSpec, pixels, from[c], fileType, dst + c, xs, ys);
+            else
+                for (std::size_t i = 0; i < n; ++i) dst[4 * i + c] = missing;
         }
+        return dst;
+    };
+    if (direct && out.depth == Depth::U8) {
+        fill(uint8_t{}, host, uint8_t{255});
+        return;
     }
-    std::vector<float> planes[4];
-    for (int c = 0; c < 4; ++c) {
-        planes[c].assign(n, 1.0f);
-        if (from[c] >= 0) gather(imageSpec, pixels, from[c], TypeDesc::FLOAT, planes[c].data());
+    if (direct && out.depth == Depth::U16) {
+        uint16_t* px = fill(uint16_t{}, host, uint16_t{65535});
+        for (std::size_t i = 0; i < 4 * n; ++i) px[i] = fileToHost16(px[i]);
+        return;
     }
-    if (associated && m.alpha >= 0)
-        for (std::size_t i = 0; i < n; ++i) {
-            const float a = planes[0][i];
-            if (a > 0.0f)
-                for (int c = 1; c < 4; ++c) planes[c][i] /= a;
-        }
     if (out.depth == Depth::F32) {
-        interleave(planes, out);
+        float* px = fill(float{}, TypeDesc(TypeDesc::FLOAT), 1.0f);
+        if (associated && m.alpha >= 0)
+            for (std::size_t i = 0; i < n; ++i) {
+                const float a = px[4 * i];
+                if (a > 0.0f)
+                    for (int c = 1; c < 4; ++c) px[4 * i + c] /= a;
+            }
         return;
     }
     // The file's values to the host's integer scale as a file of that type
-    // would give them: through the 0..1 scale of the integer type.
-    std::vector<uint16_t> wide[4];
+    // would give them: through the 0..1 scale of the integer type. A channel
+    // at a time, beside alpha, which the others are divided by.
+    std::vector<float> alpha(n, 1.0f), plane(n);
+    if (m.alpha >= 0) gather(imageSpec, pixels, m.alpha, TypeDesc::FLOAT, alpha.data());
+    std::vector<uint16_t> wide(n);
+    const TypeDesc integer = out.depth == Depth::U8 ? TypeDesc::UINT8 : TypeDesc::UINT16;
     for (int c = 0; c < 4; ++c) {
-        wide[c].resize(n);
-        OIIO::convert_pixel_values(TypeDesc::FLOAT, planes[c].data(),
-                                   out.depth == Depth::U8 ? TypeDesc::UINT8 : TypeDesc::UINT16,
-                                   wide[c].data(), static_cast<int>(n));
-    }
-    if (out.depth == Depth::U8) {
-        std::vector<uint8_t> narrow[4];
-        for (int c = 0; c < 4; ++c) {
-            narrow[c].resize(n);
-            std::memcpy(narrow[c].data(), wide[c].data(), n);  // written as 8-bit values above
+        if (c == 0) {
+            plane = alpha;
+        } else {
+            gather(imageSpec, pixels, from[c], TypeDesc::FLOAT, plane.data());
+            if (associated && m.alpha >= 0)
+                for (std::size_t i = 0; i < n; ++i)
+                    if (alpha[i] > 0.0f) plane[i] /= alpha[i];
         }
-        interleave(narrow, out);
-    } else {
-        for (auto& plane : wide)
-            for (uint16_t& v : plane) v = fileToHost16(v);
-        interleave(wide, out);
+        // Written as 8-bit values for an 8-bit frame.
+        OIIO::convert_pixel_values(TypeDesc::FLOAT, plane.data(), integer, wide.data(),
+                                   static_cast<int>(n));
+        if (out.depth == Depth::U8) {
+            const auto* narrow = reinterpret_cast<const uint8_t*>(wide.data());
+            for (std::size_t i = 0; i < n; ++i) out.pixels[4 * i + c] = narrow[i];
+        } else {
+            auto* px = reinterpret_cast<uint16_t*>(out.pixels.data());
+            for (std::size_t i = 0; i < n; ++i) px[4 * i + c] = fileToHost16(wide[i]);
+        }
     }
 }
 
@@ -167,26 +163,25 @@ void hostToKeyed(const HostImage& img, const ChannelMap& m, bool associate,
         return;
     }
 
-    // Everything else through float on the 0..1 scale.
-    std::vector<float> planes[4];
-    for (auto& p : planes) p.resize(n);
+    // Everything else through float on the 0..1 scale, a channel at a time:
+    // one plane of scratch, not four, beside the frame and the file's pixels.
     const float scale = img.depth == Depth::U8 ? 255.0f : 32768.0f;
-    for (std::size_t i = 0; i < n; ++i)
-        for (int c = 0; c < 4; ++c) {
-            float v;
-            if (img.depth == Depth::U8)
-                v = img.pixels[4 * i + c] / scale;
-            else if (img.depth == Depth::U16)
-                v = reinterpret_cast<const uint16_t*>(img.pixels.data())[4 * i + c] / scale;
-            else
-                v = reinterpret_cast<const float*>(img.pixels.data())[4 * i + c];
-            planes[c][i] = v;
+    auto value = [&](std::size_t i) {
+        if (img.depth == Depth::U8) return img.pixels[i] / scale;
+        if (img.depth == Depth::U16)
+            return reinterpret_cast<const uint16_t*>(img.pixels.data())[i] / scale;
+        return reinterpret_cast<const float*>(img.pixels.data())[i];
+    };
+    std::vector<float> plane(n);
+    for (int c = 0; c < 4; ++c) {
+        if (to[c] < 0) continue;
+        for (std::size_t i = 0; i < n; ++i) {
+            float v = value(4 * i + c);
+            if (associate && c > 0) v *= value(4 * i);
+            plane[i] = v;
         }
-    if (associate)
-        for (std::size_t i = 0; i < n; ++i)
-            for (int c = 1; c < 4; ++c) planes[c][i] *= planes[0][i];
-    for (int c = 0; c < 4; ++c)
-        if (to[c] >= 0) scatter(planes[c].data(), TypeDesc::FLOAT, imageSpec, to[c], dst);
+        scatter(plane.data(), TypeDesc::FLOAT, imageSpec, to[c], dst);
+    }
 }
 
 }  // namespace kcli

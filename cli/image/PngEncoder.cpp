@@ -187,24 +187,33 @@ std::vector<unsigned char> encodePng(const HostImage& img, int level, const PngM
     std::vector<int> rows(static_cast<std::size_t>(img.height));
     for (int y = 0; y < img.height; ++y) rows[static_cast<std::size_t>(y)] = y;
     const bool adaptive = level > 0 && predictionPays(img, bpp);
-    const std::vector<uint8_t> raw = filtered(img, rows, adaptive, bpp);
+    std::vector<uint8_t> raw = filtered(img, rows, adaptive, bpp);
     const Compressor compressor(level);
 
-    // IDAT chunks of at most 1 MiB, as readers expect moderate chunk sizes.
-    // The compressed stream goes straight into the file's buffer, far enough
-    // along that each chunk's 12 bytes of framing fit in front of its data:
-    // a frame-sized copy less at the moment memory peaks.
-    constexpr std::size_t IDAT_MAX = 1 << 20;
+    // The stream is deflated into storage left uninitialised: the system
+    // lends its pages only as the compressor writes them, so it holds what
+    // the stream takes, not the bound (a frame's size), beside the frame and
+    // its filtered rows, when memory peaks.
     const std::size_t bound = libdeflate_zlib_compress_bound(compressor.c, raw.size());
-    const std::size_t chunks = bound / IDAT_MAX + 1;
-    std::vector<uint8_t> png;
-    const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    png.insert(png.end(), signature, signature + 8);
+    const std::unique_ptr<uint8_t[]> stream(new uint8_t[bound]);
+    const std::size_t n =
+        libdeflate_zlib_compress(compressor.c, raw.data(), raw.size(), stream.get(), bound);
+    if (n == 0) throw std::bad_alloc();  // the bound was too small: cannot happen
+    std::vector<uint8_t>().swap(raw);    // the rows go before the file is framed
+
+    // IDAT chunks of at most 1 MiB, as readers expect moderate chunk sizes.
+    constexpr std::size_t IDAT_MAX = 1 << 20;
     std::vector<uint8_t> header;
     put32(header, static_cast<uint32_t>(img.width));
     put32(header, static_cast<uint32_t>(img.height));
     // Bit depth, colour type 6 (RGBA), deflate, adaptive filtering, no interlace.
     header.insert(header.end(), {static_cast<uint8_t>(bpp == 4 ? 8 : 16), 6, 0, 0, 0});
+    std::vector<uint8_t> png;
+    std::size_t size = 8 + 12 + header.size() + (metadata.density ? 12 + 9 : 0);
+    for (const PngText& t : metadata.text) size += 12 + t.first.size() + 1 + t.second.size();
+    png.reserve(size + n + 12 * (n / IDAT_MAX + 1) + 12);
+    const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    png.insert(png.end(), signature, signature + 8);
     chunk(png, "IHDR", header.data(), header.size());
     if (const auto& d = metadata.density) {
         uint8_t body[9];
@@ -219,26 +228,8 @@ std::vector<unsigned char> encodePng(const HostImage& img, int level, const PngM
         body.insert(body.end(), t.second.begin(), t.second.end());
         chunk(png, "tEXt", body.data(), body.size());
     }
-    const std::size_t start = png.size();
-    const std::size_t at = start + 12 * chunks;
-    png.resize(at + bound + 12);  // room for IEND too
-    const std::size_t n =
-        libdeflate_zlib_compress(compressor.c, raw.data(), raw.size(), png.data() + at, bound);
-    if (n == 0) throw std::bad_alloc();  // the bound was too small: cannot happen
-
-    // Each chunk's data moves toward the front (never past its source), so
-    // moving them in order overwrites nothing not yet moved.
-    std::size_t out = start;
-    for (std::size_t done = 0; done < n; done += IDAT_MAX) {
-        const std::size_t len = std::min(IDAT_MAX, n - done);
-        uint8_t* p = png.data() + out;
-        store32(p, static_cast<uint32_t>(len));
-        std::memcpy(p + 4, "IDAT", 4);
-        std::memmove(p + 8, png.data() + at + done, len);
-        store32(p + 8 + len, libdeflate_crc32(0, p + 4, len + 4));
-        out += len + 12;
-    }
-    png.resize(out);
+    for (std::size_t done = 0; done < n; done += IDAT_MAX)
+        chunk(png, "IDAT", stream.get() + done, std::min(IDAT_MAX, n - done));
     chunk(png, "IEND", nullptr, 0);
     return png;
 }
