@@ -219,7 +219,9 @@ int runRender(const RenderOptions& o) {
     const InterruptWatch interrupts;
     ClipWriter* clipSink = nullptr;
     if (clips.out) {
-        auto writer = openClipOutput(o, first, depth, todo, clip.get());
+        auto writer =
+            openClipOutput(o, first, depth, todo, clip.get(),
+                           clip ? std::string() : source.name(todo.front()), write.software);
         clipSink = writer.get();
         sink = std::move(writer);
     }
@@ -259,7 +261,7 @@ int runRender(const RenderOptions& o) {
     if (!o.quiet) {
         std::string detail = std::to_string(first.width) + "x" + std::to_string(first.height) +
                              ", " + depthName(depth) + ", view " + viewName(view);
-        if (clipSink) detail += ", " + clipOutputSummary(o, *clipSink, clips.in);
+        if (clipSink) detail += ", " + clipOutputSummary(*clipSink);
         const std::string already =
             existing ? ", " + std::to_string(existing) + " already there" : std::string();
         if (todo.size() == 1 && !clips.out && !out.isSequence())

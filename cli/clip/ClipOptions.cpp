@@ -9,6 +9,7 @@ extern "C" {
 #include "cli/ExitCodes.h"
 #include "cli/Sequence.h"
 #include "cli/clip/ClipProbe.h"
+#include "cli/image/ReadImage.h"
 
 namespace kcli {
 namespace {
@@ -64,7 +65,8 @@ AVRational parseFrameRate(const std::string& text) {
 
 std::unique_ptr<ClipWriter> openClipOutput(const RenderOptions& o, const FileInfo& info,
                                            Depth depth, const std::vector<int>& frames,
-                                           const ClipReader* source) {
+                                           const ClipReader* source, const std::string& firstImage,
+                                           const std::string& software) {
     ClipWriterOptions w;
     w.codec = o.codec;
     w.codecOptions = o.codecOptions;
@@ -72,16 +74,27 @@ std::unique_ptr<ClipWriter> openClipOutput(const RenderOptions& o, const FileInf
     w.depth = depth;
     w.width = info.width;
     w.height = info.height;
-    w.frameRate = o.fps.empty() ? AVRational{24, 1} : parseFrameRate(o.fps);
+    if (!source) w.images = imagesInClip(probeImageHeader(firstImage, o.read));
+    if (source) {
+        w.frameRate = source->facts().frameRate;
+    } else if (!o.fps.empty()) {
+        w.frameRate = parseFrameRate(o.fps);
+        w.rateOrigin = " (--fps)";
+    } else if (w.images.rate.num > 0) {
+        w.frameRate = w.images.rate;
+        w.rateOrigin = " (the frames' FramesPerSecond; --fps to choose)";
+    } else {
+        w.frameRate = {24, 1};
+        w.rateOrigin = " (the default; --fps to choose)";
+    }
     w.frames = frames;
     w.source = source;
+    w.software = software;
     return std::make_unique<ClipWriter>(o.output, w);
 }
 
-std::string clipOutputSummary(const RenderOptions& o, const ClipWriter& writer, bool fromClip) {
-    std::string text = writer.codecSummary() + ", " + rateText(writer.frameRate());
-    if (!fromClip) text += o.fps.empty() ? " (the default; --fps to choose)" : " (--fps)";
-    return text;
+std::string clipOutputSummary(const ClipWriter& writer) {
+    return writer.codecSummary() + ", " + rateText(writer.frameRate()) + writer.rateOrigin();
 }
 
 }  // namespace kcli

@@ -33,14 +33,15 @@ void checkClipFlags(const RenderOptions& options, ClipEnds ends);
 AVRational parseFrameRate(const std::string& text);
 
 // The writer of `frames` (in order) at `depth`, of the size in `info`;
-// `source` is the clip keyed, when the input is one.
+// `source` is the clip keyed, when the input is one, else `firstImage` the
+// file of the first frame. `software` names what made the clip.
 std::unique_ptr<ClipWriter> openClipOutput(const RenderOptions& options, const FileInfo& info,
                                            Depth depth, const std::vector<int>& frames,
-                                           const ClipReader* source);
+                                           const ClipReader* source, const std::string& firstImage,
+                                           const std::string& software);
 
 // "prores_ks, yuva444p10le, 24 fps" and, for images made into a clip, how
 // the rate was chosen.
-std::string clipOutputSummary(const RenderOptions& options, const ClipWriter& writer,
-                              bool fromClip);
+std::string clipOutputSummary(const ClipWriter& writer);
 
 }  // namespace kcli

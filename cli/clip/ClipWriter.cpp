@@ -208,7 +208,10 @@ ClipWriter::ClipWriter(const std::string& path, const ClipWriterOptions& options
     e->pix_fmt = pixFmt;
     e->time_base = timeBase;
     e->framerate = rate;
-    if (src) e->sample_aspect_ratio = src->facts().sampleAspect;
+    if (src)
+        e->sample_aspect_ratio = src->facts().sampleAspect;
+    else if (m.o.images.aspect.num > 0)
+        e->sample_aspect_ratio = m.o.images.aspect;
     e->thread_count = 0;
     e->color_primaries = m.tags.primaries;
     e->color_trc = m.tags.transfer;
@@ -257,7 +260,14 @@ ClipWriter::ClipWriter(const std::string& path, const ClipWriterOptions& options
             else
                 av_dict_set(&m.stream->metadata, "timecode", f.timecode.c_str(), 0);
         }
+    } else {
+        for (const auto& kv : m.o.images.tags)
+            av_dict_set(&m.output->metadata, kv.first.c_str(), kv.second.c_str(), 0);
+        if (!m.o.images.timecode.empty())
+            av_dict_set(&m.stream->metadata, "timecode", m.o.images.timecode.c_str(), 0);
     }
+    if (!m.o.software.empty())
+        av_dict_set(&m.output->metadata, "software", m.o.software.c_str(), 0);
     // Tags such as the camera's make and model survive only as QuickTime
     // metadata keys.
     if (m.output->oformat->priv_class &&
@@ -312,6 +322,8 @@ std::string ClipWriter::codecSummary() const {
 
 AVRational ClipWriter::frameRate() const { return impl_->encoder->framerate; }
 
+const std::string& ClipWriter::rateOrigin() const { return impl_->o.rateOrigin; }
+
 void ClipWriter::write(int number, const HostImage& image) {
     Impl& m = *impl_;
     if (image.width != m.o.width || image.height != m.o.height)
@@ -319,6 +331,8 @@ void ClipWriter::write(int number, const HostImage& image) {
                                           std::to_string(image.height) +
                                           " differs from the clip's " + std::to_string(m.o.width) +
                                           "x" + std::to_string(m.o.height));
+    if (m.written == 0 && image.source)
+        for (const std::string& line : droppedInClip(*image.source)) warn(m.path + ": " + line);
     const std::size_t n = static_cast<std::size_t>(image.width) * image.height;
     const uint8_t* from = image.pixels.data();
     int fromStride = static_cast<int>(image.rowBytes());

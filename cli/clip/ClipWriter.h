@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/clip/ClipReader.h"
+#include "cli/clip/ImagesInClip.h"
 #include "cli/clip/Libav.h"
 #include "cli/pipeline/FrameSink.h"
 
@@ -24,6 +25,9 @@ struct ClipWriterOptions {
     AVRational frameRate{24, 1};         // without a source clip
     std::vector<int> frames;             // the numbers to be written, in order
     const ClipReader* source = nullptr;  // the clip keyed, if the input is one
+    ImagesInClip images;                 // what image files keyed into a clip keep of theirs
+    std::string software;                // what made the clip: the equivalent command
+    std::string rateOrigin;              // how the rate was chosen, for the summary
 };
 
 class ClipWriter : public FrameSink {
@@ -42,6 +46,7 @@ public:
     // "prores_ks, yuva444p10le" for the summary line.
     std::string codecSummary() const;
     AVRational frameRate() const;
+    const std::string& rateOrigin() const;
 
 private:
     struct Impl;

@@ -34,11 +34,6 @@ constexpr const char* ENCODING[] = {
     "name",  // an EXR part's own name
 };
 
-bool isEncoding(const std::string& name) {
-    return std::any_of(std::begin(ENCODING), std::end(ENCODING),
-                       [&](const char* e) { return name == e; });
-}
-
 // "tiff:Foo" belongs to the tiff format; "Exif:Foo" and "smpte:Foo" to none.
 bool namedForFormat(const std::string& name, const std::string& format) {
     return name.size() > format.size() && name.compare(0, format.size(), format) == 0 &&
@@ -56,12 +51,17 @@ bool isFormatName(const std::string& prefix) {
 
 }  // namespace
 
+bool describesEncoding(const std::string& name) {
+    return std::any_of(std::begin(ENCODING), std::end(ENCODING),
+                       [&](const char* e) { return name == e; });
+}
+
 void carryAttributes(const OIIO::ImageSpec& from, const std::string& fromFormat,
                      const std::string& toFormat, OIIO::ImageSpec& to,
                      std::vector<std::string>& notCarried) {
     for (const OIIO::ParamValue& p : from.extra_attribs) {
         const std::string name = p.name().string();
-        if (isEncoding(name)) continue;
+        if (describesEncoding(name)) continue;
         const std::size_t colon = name.find(':');
         const std::string prefix = colon == std::string::npos ? "" : name.substr(0, colon);
         if (fromFormat != toFormat && !prefix.empty() && isFormatName(prefix) &&
@@ -78,7 +78,7 @@ std::vector<std::string> lostAttributes(const OIIO::ImageSpec& intended,
     std::vector<std::string> lost;
     for (const OIIO::ParamValue& p : intended.extra_attribs) {
         const std::string name = p.name().string();
-        if (isEncoding(name)) continue;
+        if (describesEncoding(name)) continue;
         const OIIO::ParamValue* back = written.find_attribute(name);
         if (!back) {
             lost.push_back(name);

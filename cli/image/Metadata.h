@@ -9,6 +9,10 @@
 
 namespace kcli {
 
+// Whether an attribute says how the input was encoded (its codec, bit
+// packing, strips) rather than what it shows.
+bool describesEncoding(const std::string& name);
+
 // Copies `from`'s attributes into `to`, except those that describe the
 // encoding of the input (its codec, bit packing, strips), which the writer
 // chooses afresh, and, across formats, those named for the input's format.

@@ -190,6 +190,12 @@ FileInfo probeImage(const std::string& path, const ReadOptions& options) {
     return info;
 }
 
+ImageSpec probeImageHeader(const std::string& path, const ReadOptions& options) {
+    auto in = openInput(path);
+    const std::vector<ImageSpec> imageSpecs = partSpecs(path, *in);
+    return imageSpecs[choosePart(path, imageSpecs, options).part];
+}
+
 HostImage readImage(const std::string& path, std::optional<Depth> depth, Depth* fileDepth,
                     const ReadOptions& options) {
     auto in = openInput(path);

@@ -3,6 +3,8 @@
 // (EXR, associated TIFF) reaches the host straight, as the host gives it.
 #pragma once
 
+#include <OpenImageIO/imageio.h>
+
 #include <optional>
 #include <string>
 
@@ -18,6 +20,9 @@ struct ReadOptions {
 // The keyed part's size, depth and alpha from the file's header. Throws
 // Failure naming the file when it cannot be keyed.
 FileInfo probeImage(const std::string& path, const ReadOptions& options = {});
+
+// The keyed part's header: its windows, channels and attributes.
+OIIO::ImageSpec probeImageHeader(const std::string& path, const ReadOptions& options = {});
 
 // Reads a file into the host's layout at `depth` (the file's own when not
 // given). A file without alpha is opaque. Throws Failure naming the file.

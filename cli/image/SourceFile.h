@@ -28,4 +28,13 @@ struct SourceFile {
     std::vector<std::string> unread;  // what could not be carried (deep parts, mip levels)
 };
 
+// What a writer names when it says what it drops.
+std::string joined(const std::vector<std::string>& items);           // "a, b, c"
+std::string partLabel(const OIIO::ImageSpec& imageSpec, int index);  // its name, else "#index"
+std::string windowText(const OIIO::ImageSpec& imageSpec);  // data window in display window
+// The keyed part's channels that are not its keyed colour and alpha.
+std::vector<std::string> unkeyedChannels(const SourceFile& source);
+// The labels of every part but the keyed one.
+std::vector<std::string> otherPartLabels(const SourceFile& source);
+
 }  // namespace kcli

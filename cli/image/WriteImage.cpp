@@ -29,24 +29,6 @@ using OIIO::TypeDesc;
 namespace kcli {
 namespace {
 
-std::string joined(const std::vector<std::string>& items) {
-    std::string text;
-    for (const std::string& s : items) text += (text.empty() ? "" : ", ") + s;
-    return text;
-}
-
-std::string partLabel(const ImageSpec& imageSpec, int index) {
-    const std::string name = imageSpec.get_string_attribute("oiio:subimagename");
-    return name.empty() ? "#" + std::to_string(index) : name;
-}
-
-std::string windowText(const ImageSpec& s) {
-    return std::to_string(s.width) + "x" + std::to_string(s.height) + " at (" +
-           std::to_string(s.x) + "," + std::to_string(s.y) + ") in the display window " +
-           std::to_string(s.full_width) + "x" + std::to_string(s.full_height) + " at (" +
-           std::to_string(s.full_x) + "," + std::to_string(s.full_y) + ")";
-}
-
 // One channel copied between two native layouts, converted to `to`'s type.
 void copyChannel(const ImageSpec& from, const unsigned char* src, int fc, const ImageSpec& to,
                  unsigned char* dst, int tc) {
@@ -236,10 +218,7 @@ private:
     }
 
     void dropChannels(const SourceFile& src) {
-        const FilePart& part = src.parts[src.keyed];
-        std::vector<std::string> dropped;
-        for (int c = 0; c < part.imageSpec.nchannels; ++c)
-            if (!src.channels.isKeyed(c)) dropped.push_back(part.imageSpec.channelnames[c]);
+        const std::vector<std::string> dropped = unkeyedChannels(src);
         if (!dropped.empty())
             warn("channels:" + joined(dropped), "the " + format_ + " format holds only the keyed " +
                                                     "colour and alpha; channels " +
@@ -252,9 +231,7 @@ private:
 
     void planOtherParts() {
         const SourceFile& src = *img_.source;
-        std::vector<std::string> names;
-        for (int i = 0; i < static_cast<int>(src.parts.size()); ++i)
-            if (i != src.keyed) names.push_back(partLabel(src.parts[i].imageSpec, i));
+        const std::vector<std::string> names = otherPartLabels(src);
         if (!out_->supports("multiimage") || format_ != "openexr") {
             warn("parts:" + joined(names), "the " + format_ + " format holds one part; parts " +
                                                joined(names) + " of " + src.path + " are dropped");

@@ -289,21 +289,61 @@ TEST(ClipEndToEnd, FramesOfAClip) {
     EXPECT_TRUE(fs::exists(dir / "all.0060.png"));
 }
 
-// Images to a clip: 24 fps unless --fps says, and the summary says which.
+// Images to a clip: the frames' own rate, else 24 fps, unless --fps says,
+// and the summary says which. The first frame's timecode and descriptive
+// tags go into the clip with the command that made it; what a clip cannot
+// hold of the files is named once.
 TEST(ClipEndToEnd, SequenceToClip) {
     TempDir dir;
     makeRgbaFrames(dir, 3, false);
-    for (const auto& [fps, expected] :
-         std::vector<std::pair<std::string, std::string>>{{"", "24/1"}, {"29.97", "30000/1001"}}) {
-        std::vector<std::string> args = {"render", dir / "in.####.png", "-o", dir / "clip.mkv"};
-        if (!fps.empty()) args.insert(args.end(), {"--fps", fps});
+    for (int f = 1; f <= 3; ++f)
+        ASSERT_EQ(std::system(("oiiotool --pattern constant:color=0.1,0.8,0.3,1,0.5 16x8 5 "
+                               "--chnames R,G,B,A,Z --origin +4+2 --fullsize 32x16 -d half "
+                               "--attrib:type=timecode smpte:TimeCode 01:00:10:0" +
+                               std::to_string(f) +
+                               " --attrib:type=rational FramesPerSecond 25/1 --attrib Copyright "
+                               "Studio --attrib Comment Take3 -o " +
+                               dir / ("exr." + std::to_string(f) + ".exr"))
+                                  .c_str()),
+                  0);
+    struct Row {
+        const char* input;
+        std::vector<std::string> flags;
+        const char* summary;
+        std::vector<std::string> probed;  // lines of ffprobe's output
+        std::vector<std::string> warned;  // texts on stderr
+    };
+    const Row rows[] = {
+        {"in.####.png", {}, "24 fps (the default", {"r_frame_rate=\"24/1\""}, {}},
+        {"in.####.png",
+         {"--fps", "29.97"},
+         "(30000/1001) (--fps)",
+         {"r_frame_rate=\"30000/1001\""},
+         {}},
+        {"exr.#.exr",
+         {},
+         "25 fps (the frames' FramesPerSecond",
+         {"r_frame_rate=\"25/1\"", "tags.timecode=\"01:00:10:01\"",
+          "format.tags.copyright=\"Studio\"", "format.tags.software=\"kestrelumen "},
+         {"channels Z of " + dir / "exr.1.exr" + " are dropped",
+          "the data window 16x8 at (4,2) in the display window 32x16",
+          "a clip has no place for Comment, Exif:ImageHistory of"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.input);
+        std::vector<std::string> args = {"render", dir / row.input, "-o", dir / "clip.mov"};
+        args.insert(args.end(), row.flags.begin(), row.flags.end());
         const RunResult r = runTool(args, dir.path());
         ASSERT_EQ(r.exitCode, OK) << r.err;
-        EXPECT_TRUE(has(r.out, fps.empty() ? "24 fps (the default" : "(30000/1001) (--fps)"))
-            << r.out;
-        const std::string p = probe(dir, dir / "clip.mkv");
-        EXPECT_TRUE(has(p, "r_frame_rate=\"" + expected + "\"")) << p;
+        EXPECT_TRUE(has(r.out, row.summary)) << r.out;
+        const std::string p = probe(dir, dir / "clip.mov");
         EXPECT_TRUE(has(p, "nb_read_packets=\"3\"")) << p;
+        for (const std::string& line : row.probed) EXPECT_TRUE(has(p, line)) << line << "\n" << p;
+        for (const std::string& text : row.warned) {
+            EXPECT_TRUE(has(r.err, text)) << text << "\n" << r.err;
+            // Once, not once a frame.
+            EXPECT_EQ(r.err.find(text), r.err.rfind(text)) << text;
+        }
     }
 }
 
