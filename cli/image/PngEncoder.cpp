@@ -223,10 +223,16 @@ std::vector<unsigned char> encodePng(const HostImage& img, int level, const PngM
         chunk(png, "pHYs", body, sizeof body);
     }
     for (const PngText& t : metadata.text) {
+        // tEXt is Latin-1: UTF-8 beyond ASCII (a path, a name) would read
+        // as other characters there.
+        const bool ascii = std::all_of(t.second.begin(), t.second.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
         std::vector<uint8_t> body(t.first.begin(), t.first.end());
         body.push_back(0);
+        // Uncompressed, no language tag, no translated keyword.
+        if (!ascii) body.insert(body.end(), {0, 0, 0, 0});
         body.insert(body.end(), t.second.begin(), t.second.end());
-        chunk(png, "tEXt", body.data(), body.size());
+        chunk(png, ascii ? "tEXt" : "iTXt", body.data(), body.size());
     }
     for (std::size_t done = 0; done < n; done += IDAT_MAX)
         chunk(png, "IDAT", stream.get() + done, std::min(IDAT_MAX, n - done));

@@ -19,7 +19,8 @@ namespace kcli {
 // plates is also within a few percent of the smallest.
 constexpr int PNG_DEFAULT_LEVEL = 1;
 
-// A tEXt chunk: a keyword of 1 to 79 Latin-1 characters and its text.
+// A text chunk: a keyword of 1 to 79 Latin-1 characters and its UTF-8
+// text (tEXt when it is ASCII, which reads the same in Latin-1; else iTXt).
 using PngText = std::pair<std::string, std::string>;
 
 // A pHYs chunk: pixels per unit across and down, the unit the metre or,

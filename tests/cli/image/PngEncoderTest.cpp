@@ -95,9 +95,9 @@ TEST(PngEncoder, WhatTheReaderSeesIsTheFrame) {
         {"one pixel, metadata", Depth::U8, 1, 1, 1, Content::Noise, 1, true},
     };
     // 2835 per metre: 72 dots per inch, as the reader gives it.
-    const kcli::PngMetadata metadata{
-        {{"Software", "kestrelumen render in.png -o out.png"}, {"Comment", "grain"}},
-        kcli::PngDensity{2835, 5670, true}};
+    const kcli::PngMetadata metadata{{{"Software", "kestrelumen render in.png -o out.png"},
+                                      {"Comment", "prise 3, \u00e9t\u00e9"}},
+                                     kcli::PngDensity{2835, 5670, true}};
     TempDir dir;
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -107,7 +107,8 @@ TEST(PngEncoder, WhatTheReaderSeesIsTheFrame) {
         // IHDR, the metadata where readers look for it, the pixels, IEND.
         std::vector<std::string> expected = {"IHDR"};
         if (given.density) expected.push_back("pHYs");
-        expected.insert(expected.end(), given.text.size(), "tEXt");
+        for (const kcli::PngText& t : given.text)  // UTF-8 beyond ASCII goes in iTXt
+            expected.push_back(t.second.find("\u00e9") == std::string::npos ? "tEXt" : "iTXt");
         const std::vector<std::string> types = chunkTypes(png);
         ASSERT_GE(types.size(), expected.size() + 2);
         EXPECT_EQ(std::vector<std::string>(types.begin(), types.begin() + expected.size()),
