@@ -21,6 +21,7 @@ extern "C" {
 #include "cli/clip/AudioCopy.h"
 #include "cli/clip/ClipColor.h"
 #include "cli/clip/ClipFormats.h"
+#include "cli/clip/FramePool.h"
 #include "cli/image/TempFile.h"
 
 namespace kcli {
@@ -33,6 +34,7 @@ struct ClipWriter::Impl {
     CodecPtr encoder;
     AVStream* stream = nullptr;
     FramePtr frame;
+    FramePool framePool;
     PacketPtr packet;
     ScalerPtr scaler;
     AVPixelFormat stagingFormat = AV_PIX_FMT_NONE;
@@ -291,9 +293,8 @@ ClipWriter::ClipWriter(const std::string& path, const ClipWriterOptions& options
     m.frame.reset(av_frame_alloc());
     m.packet.reset(av_packet_alloc());
     if (!m.frame || !m.packet) throw Failure(EXIT_IO, path + ": out of memory");
-    m.frame->format = pixFmt;
-    m.frame->width = m.o.width;
-    m.frame->height = m.o.height;
+    if (m.framePool.init(pixFmt, m.o.width, m.o.height) < 0)
+        throw Failure(EXIT_IO, path + ": out of memory");
 
     m.temp.emplace(path);
     err = avio_open(&m.output->pb, m.temp->path().c_str(), AVIO_FLAG_WRITE);
@@ -373,12 +374,10 @@ void ClipWriter::write(int number, const HostImage& image) {
         m.scaler = makeScaler(fromFormat, m.encoder->pix_fmt, m.o.width, m.o.height, m.tags);
         m.stagingFormat = fromFormat;
     }
-    // A fresh buffer each frame: the encoder may still hold the last one.
+    // The encoder may still hold the last frames; the pool hands out one
+    // it has given back, or a new one.
     av_frame_unref(m.frame.get());
-    m.frame->format = m.encoder->pix_fmt;
-    m.frame->width = m.o.width;
-    m.frame->height = m.o.height;
-    int err = av_frame_get_buffer(m.frame.get(), 0);
+    int err = m.framePool.get(m.frame.get());
     if (err < 0) m.failWrite("out of memory", err);
     const uint8_t* src[4] = {from, nullptr, nullptr, nullptr};
     const int srcStride[4] = {fromStride, 0, 0, 0};
