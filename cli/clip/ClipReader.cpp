@@ -367,17 +367,24 @@ HostImage ClipReader::read(int number, Depth depth) {
         sws_scale(scaler_.get(), frame_->data, frame_->linesize, 0, img.height, dst, stride);
         return img;
     }
-    std::vector<uint16_t> rgba(n * 4);
-    uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(rgba.data()), nullptr, nullptr, nullptr};
+    // 16-bit RGBA is as large as the host's 16-bit pixel, so it converts in
+    // place; float goes through a buffer kept from frame to frame.
+    uint16_t* rgba = reinterpret_cast<uint16_t*>(img.pixels.data());
+    if (depth != Depth::U16) {
+        staging_.resize(n * 4);
+        rgba = staging_.data();
+    }
+    uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(rgba), nullptr, nullptr, nullptr};
     int stride[4] = {img.width * 8, 0, 0, 0};
     sws_scale(scaler_.get(), frame_->data, frame_->linesize, 0, img.height, dst, stride);
     if (depth == Depth::U16) {
-        auto* host = reinterpret_cast<uint16_t*>(img.pixels.data());
         for (std::size_t i = 0; i < n; ++i) {
-            host[4 * i + 0] = fileToHost16(rgba[4 * i + 3]);
-            host[4 * i + 1] = fileToHost16(rgba[4 * i + 0]);
-            host[4 * i + 2] = fileToHost16(rgba[4 * i + 1]);
-            host[4 * i + 3] = fileToHost16(rgba[4 * i + 2]);
+            uint16_t* p = rgba + 4 * i;
+            const uint16_t r = p[0], g = p[1], b = p[2], a = p[3];
+            p[0] = fileToHost16(a);
+            p[1] = fileToHost16(r);
+            p[2] = fileToHost16(g);
+            p[3] = fileToHost16(b);
         }
     } else {
         auto* host = reinterpret_cast<float*>(img.pixels.data());

@@ -74,6 +74,7 @@ private:
     bool countable_ = true;   // false when frames are missing before the end
     ScalerPtr scaler_;
     AVPixelFormat scalerFrom_ = AV_PIX_FMT_NONE, scalerTo_ = AV_PIX_FMT_NONE;
+    std::vector<uint16_t> staging_;  // RGBA for float frames
     ClipFacts facts_;
     FileInfo info_;
     std::vector<int> frames_;
