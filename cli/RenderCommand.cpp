@@ -183,14 +183,18 @@ int runRender(const RenderOptions& o) {
         return EXIT_OK;
     }
     // From the first frame asked for, not the first left to do, so a resumed
-    // run keys with the colour the first run found. A clip's frame is read
-    // by a reader of its own, so the one feeding the run starts at the first.
+    // run keys with the colour the first run found. A clip's reader gives
+    // the frame it decoded last again, so the run starts without decoding
+    // the first frame twice.
     Controls controls = o.controls;
     controls.key = resolveKey(
         o.key, frames.front(), [&](int f) { return source.name(f); },
         [&](int f) {
-            return clip ? ClipReader(o.input, std::to_string(f)).read(f, depth)
-                        : source.read(f, depth);
+            if (clip && (f < 1 || f > clip->facts().frameCount))
+                throw Failure(EXIT_BAD_INPUT, "--key-frame: frame " + std::to_string(f) +
+                                                  " is outside " + o.input + "'s frames 1-" +
+                                                  std::to_string(clip->facts().frameCount));
+            return source.read(f, depth);
         },
         o.quiet);
     WriteOptions write = o.write;

@@ -332,7 +332,6 @@ HostImage ClipReader::read(int number, Depth depth) {
             restarted = true;
         }
     }
-    haveFrame_ = false;
     {
         std::lock_guard<std::mutex> lock(timesMutex_);
         times_[number] = frame_->best_effort_timestamp == AV_NOPTS_VALUE

@@ -67,7 +67,7 @@ private:
     FramePtr frame_;
     bool flushed_ = false;
     int decoded_ = 0;         // number of the frame in frame_, 0 before any
-    bool haveFrame_ = false;  // frame_ holds frame decoded_, not yet delivered
+    bool haveFrame_ = false;  // frame_ holds frame decoded_ (read again at no cost)
     int64_t firstPts_ = 0;
     double ticksPerFrame_ = 0;
     bool exactCount_ = true;  // numbers come from counting, not from timestamps

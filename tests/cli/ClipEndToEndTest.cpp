@@ -285,6 +285,23 @@ TEST(ClipEndToEnd, FramesOfAClip) {
     r = render(dir, {dir / "clip.mp4", "-o", dir / "one.png", "--frames", "40"});
     ASSERT_EQ(r.exitCode, OK) << r.err;
     expectSameImage(dir / "all.0040.png", dir / "one.png");
+    // The key measured on the first frame keyed, and on one after it that
+    // the reader must come back from, gives what that colour given does.
+    for (const char* keyFrame : {"", "40"}) {
+        SCOPED_TRACE(keyFrame);
+        std::vector<std::string> args = {
+            "render", dir / "clip.mp4", "-o", dir / "measured.png", "--frames",
+            "3",      "--key-at",       "5,5"};
+        if (*keyFrame) args.insert(args.end(), {"--key-frame", keyFrame});
+        r = runTool(args, dir.path());
+        ASSERT_EQ(r.exitCode, OK) << r.err;
+        const std::string key = r.out.substr(r.out.find("key #") + 4, 7);
+        r = runTool({"render", dir / "clip.mp4", "-o", dir / "given.png", "--frames", "3", "--key",
+                     key, "--quiet"},
+                    dir.path());
+        ASSERT_EQ(r.exitCode, OK) << r.err;
+        expectSameImage(dir / "given.png", dir / "measured.png");
+    }
     EXPECT_FALSE(fs::exists(dir / "all.0061.png"));
     EXPECT_TRUE(fs::exists(dir / "all.0060.png"));
 }
@@ -443,6 +460,9 @@ TEST(ClipEndToEnd, BadInputLosesNothing) {
         {"frame out of range",
          {"@good.mp4", "-o", "@keyed.mov", "--frames", "20-30"},
          "frames 1-24"},
+        {"key frame out of range",
+         {"@good.mkv", "-o", "@keyed.mov", "--key", "auto", "--key-frame", "30"},
+         "--key-frame: frame 30 is outside"},
         {"clip to one image", {"@good.mp4", "-o", "@one.png"}, "--frames N"},
         {"codec without alpha", {"@good.mp4", "-o", "@keyed.mp4"}, "cannot hold alpha"},
         {"unknown codec",
