@@ -18,6 +18,7 @@ constexpr const char* ENCODING[] = {
     "tiff:PhotometricInterpretation",
     "tiff:PlanarConfiguration",
     "tiff:RowsPerStrip",
+    "tiff:Predictor",
     "tiff:BitsPerSample",
     "tiff:SampleFormat",
     "dpx:Packing",
