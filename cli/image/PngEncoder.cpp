@@ -210,7 +210,9 @@ std::vector<unsigned char> encodePng(const HostImage& img, int level, const PngM
     header.insert(header.end(), {static_cast<uint8_t>(bpp == 4 ? 8 : 16), 6, 0, 0, 0});
     std::vector<uint8_t> png;
     std::size_t size = 8 + 12 + header.size() + (metadata.density ? 12 + 9 : 0);
-    for (const PngText& t : metadata.text) size += 12 + t.first.size() + 1 + t.second.size();
+    // iTXt's four bytes more included: the file is never reallocated (and
+    // held twice) on the way.
+    for (const PngText& t : metadata.text) size += 12 + t.first.size() + 5 + t.second.size();
     png.reserve(size + n + 12 * (n / IDAT_MAX + 1) + 12);
     const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     png.insert(png.end(), signature, signature + 8);
